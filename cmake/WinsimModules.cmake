@@ -1,0 +1,49 @@
+# Programs and libraries of the simulated machine.
+#
+#   winsim_program(NAME w9xpurge SOURCES ... [RC file.rc])          -> build/bin/w9xpurge.exe
+#   winsim_library(NAME K4471PNP SOURCES ... DEF file.def [RC file.rc]) -> build/bin/K4471PNP.dll
+#
+# A program's entry is WinMain (the start-up comes from winsim_crt); a library's is DllMain.
+# RC files are compiled by the machine's resource compiler into the module's resource section;
+# DEF files give the module's export table (names and ordinals).
+
+function(winsim_resources target rc)
+  if(NOT rc)
+    return()
+  endif()
+  get_filename_component(rc_abs ${rc} ABSOLUTE)
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}_rc.cpp)
+  add_custom_command(OUTPUT ${out}
+    COMMAND winrc ${rc_abs} ${out}
+    DEPENDS winrc ${rc_abs}
+    IMPLICIT_DEPENDS CXX ${rc_abs}
+    COMMENT "Compiling resources ${rc}")
+  target_sources(${target} PRIVATE ${out})
+endfunction()
+
+function(winsim_exports target def)
+  get_filename_component(def_abs ${def} ABSOLUTE)
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}_exports.cpp)
+  add_custom_command(OUTPUT ${out}
+    COMMAND winrc --def ${def_abs} ${out}
+    DEPENDS winrc ${def_abs}
+    COMMENT "Building the export table of ${target}")
+  target_sources(${target} PRIVATE ${out})
+endfunction()
+
+function(winsim_program)
+  cmake_parse_arguments(P "" "NAME;RC" "SOURCES;LIBS" ${ARGN})
+  add_executable(${P_NAME} ${P_SOURCES})
+  set_target_properties(${P_NAME} PROPERTIES SUFFIX ".exe" ENABLE_EXPORTS ON)
+  target_link_libraries(${P_NAME} PRIVATE winsim_crt winsim ${P_LIBS})
+  winsim_resources(${P_NAME} "${P_RC}")
+endfunction()
+
+function(winsim_library)
+  cmake_parse_arguments(L "" "NAME;RC;DEF" "SOURCES;LIBS" ${ARGN})
+  add_library(${L_NAME} SHARED ${L_SOURCES})
+  set_target_properties(${L_NAME} PROPERTIES PREFIX "" SUFFIX ".dll")
+  target_link_libraries(${L_NAME} PRIVATE winsim ${L_LIBS})
+  winsim_resources(${L_NAME} "${L_RC}")
+  winsim_exports(${L_NAME} "${L_DEF}")
+endfunction()

@@ -1,0 +1,109 @@
+// The one choke point of every public call: the call trace and the fault plan.
+//
+//   BOOL WINAPI DeleteFileA(LPCSTR name) {
+//     winsim::Call call("DeleteFileA", name);
+//     if (call.Faulted()) return call.Fail(FALSE);
+//     ...
+//     return call.Return(TRUE);            // traced with the last error as it stands
+//   }
+#ifndef WINSIM_CALL_H
+#define WINSIM_CALL_H
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace winsim {
+
+// How an argument shows in the trace and to a fault's --match.
+struct Arg {
+  std::string text;
+  Arg(const char* s);  // quoted, or NULL
+  Arg(char* s) : Arg(static_cast<const char*>(s)) {}
+  Arg(std::string_view s);
+  Arg(int v);
+  Arg(unsigned v);
+  Arg(long v);
+  Arg(unsigned long v);
+  Arg(long long v);
+  Arg(unsigned long long v);
+  Arg(const void* p);  // hex, or NULL; HKEY_LOCAL_MACHINE by name
+  template <class T>
+  Arg(T* p) : Arg(static_cast<const void*>(p)) {}
+  static Arg Hex(uint64_t v);
+  static Arg Raw(std::string s);
+
+ private:
+  Arg() = default;
+};
+
+bool TraceOn();
+void SetTrace(bool on);
+// Records one line of the trace for this process (no-op when the trace is off).
+void TraceLine(std::string_view call, std::string_view args, std::string_view result, DWORD last_error);
+
+class Call {
+ public:
+  template <class... A>
+  Call(const char* name, const A&... args) : name_(name) {
+    if (Watching()) {
+      std::string joined;
+      ((joined += (joined.empty() ? "" : ", "), joined += Arg(args).text), ...);
+      Begin(std::move(joined));
+    }
+  }
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
+
+  // The fault plan picked this call; the last error is already set to the plan's code.
+  bool Faulted() const { return faulted_; }
+  DWORD FaultError() const { return fault_error_; }
+
+  template <class R>
+  R Return(R result) {
+    if (traced_) End(Arg(result).text);
+    return result;
+  }
+  // Returns `result` with `error` as the last error.
+  template <class R>
+  R Fail(R result, DWORD error) {
+    SetLastError(error);
+    return Return(result);
+  }
+  // Returns `result` after a fault; the last error is the plan's.
+  template <class R>
+  R Fail(R result) {
+    return Return(result);
+  }
+  void ReturnVoid() {
+    if (traced_) End("");
+  }
+
+ private:
+  static bool Watching();
+  void Begin(std::string args);
+  void End(const std::string& result);
+
+  const char* name_;
+  std::string args_;
+  bool traced_ = false;
+  bool faulted_ = false;
+  DWORD fault_error_ = 0;
+};
+
+// Fault plan, machine-wide. `times` < 0: every matching call; `skip`: matching calls let through first.
+struct FaultRule {
+  std::string call;
+  std::string match;
+  DWORD error = ERROR_GEN_FAILURE;
+  int times = -1;
+  int skip = 0;
+};
+void AddFault(const FaultRule& rule);
+void ClearFaults();
+
+}  // namespace winsim
+
+#endif

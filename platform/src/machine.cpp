@@ -1,0 +1,143 @@
+#include <winsim/machine.h>
+
+#include <winsim/db.h>
+#include <winsim/handles.h>
+#include <winsim/paths.h>
+#include <winsim/process.h>
+
+#include "flags.h"
+#include "schema.h"
+
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+namespace fs = std::filesystem;
+
+namespace winsim {
+namespace {
+
+std::mutex g_machine_mutex;
+std::unique_ptr<Machine> g_machine;
+
+const char* Flavour(WindowsFlavour os) { return os == WindowsFlavour::Nt4 ? "nt4" : "98"; }
+
+std::string ReadSetting(Db& db, const char* name) {
+  Stmt s(db, "SELECT value FROM settings WHERE name = ?");
+  s.Bind(1, name);
+  return s.Step() ? s.Text(0) : std::string();
+}
+
+void WriteSetting(Db& db, const char* name, const std::string& value) {
+  Stmt s(db, "INSERT OR REPLACE INTO settings(name, value) VALUES (?, ?)");
+  s.Bind(1, name).Bind(2, value).Run();
+}
+
+void SetUpProcessOnMachine() {
+  const char* cwd = std::getenv(kEnvCurrentDirectory);
+  ResetCurrentDirectory(cwd && *cwd ? cwd : "C:\\");
+}
+
+}  // namespace
+
+fs::path DefaultMachineFolder() {
+  if (const char* env = std::getenv(kEnvMachine); env && *env) return fs::absolute(env);
+  const char* home = std::getenv("HOME");
+  return fs::path(home && *home ? home : ".") / ".winsim";
+}
+
+void CreateMachine(const fs::path& folder, WindowsFlavour os, unsigned codepage) {
+  if (codepage != 1252 && codepage != 932)
+    throw MachineError("code page " + std::to_string(codepage) + " is not one of 1252, 932");
+  std::error_code ec;
+  if (fs::exists(folder, ec) && !(fs::is_directory(folder, ec) && fs::is_empty(folder, ec)))
+    throw MachineError(folder.string() + " exists and is not an empty folder");
+  fs::create_directories(folder, ec);
+  if (ec) throw MachineError("cannot create " + folder.string() + ": " + ec.message());
+
+  const bool nt = os == WindowsFlavour::Nt4;
+  const std::string windir = nt ? "WINNT" : "WINDOWS";
+  const std::string sysdir = nt ? "system32" : "SYSTEM";
+  const std::string infdir = nt ? "inf" : "INF";
+  try {
+    fs::create_directories(folder / "drive_c" / windir / sysdir);
+    fs::create_directories(folder / "drive_c" / windir / infdir);
+    Db db((folder / "machine.db").string(), true);
+    Tx tx(db);
+    db.Exec(kSchema);
+    WriteSetting(db, "magic", kMachineMagic);
+    WriteSetting(db, "os", Flavour(os));
+    WriteSetting(db, "codepage", std::to_string(codepage));
+    WriteSetting(db, "windows_dir", "C:\\" + windir);
+    WriteSetting(db, "system_dir", "C:\\" + windir + "\\" + sysdir);
+    // The shell reads its Run key from the first start on.
+    const char* run[] = {"Software", "Microsoft", "Windows", "CurrentVersion", "Run"};
+    int64_t parent = 1;
+    std::string path;
+    for (const char* part : run) {
+      std::string fold = part;
+      for (char& c : fold) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+      path += (path.empty() ? "" : "\\") + fold;
+      Stmt s(db, "INSERT INTO reg_keys(parent, name, path) VALUES (?, ?, ?)");
+      s.Bind(1, parent).Bind(2, part).Bind(3, path).Run();
+      parent = db.LastInsertId();
+    }
+    tx.Commit();
+    CreateFlags(folder);
+  } catch (const std::exception& e) {
+    throw MachineError("cannot create a machine in " + folder.string() + ": " + e.what());
+  }
+}
+
+Machine::Machine(const fs::path& folder) : folder_(fs::absolute(folder)), db_(nullptr) {
+  std::error_code ec;
+  if (!fs::is_directory(folder_, ec)) throw MachineError("no machine at " + folder_.string() + " (run: winsim init)");
+  if (!fs::exists(folder_ / "machine.db", ec) || !fs::is_directory(folder_ / "drive_c", ec))
+    throw MachineError(folder_.string() + " is not a machine folder");
+  try {
+    auto db = std::make_unique<Db>((folder_ / "machine.db").string(), false);
+    if (ReadSetting(*db, "magic") != kMachineMagic) throw MachineError(folder_.string() + " is not a machine folder");
+    settings_.os = ReadSetting(*db, "os") == "nt4" ? WindowsFlavour::Nt4 : WindowsFlavour::Win98;
+    settings_.codepage = static_cast<unsigned>(std::stoul(ReadSetting(*db, "codepage")));
+    settings_.windows_dir = ReadSetting(*db, "windows_dir");
+    settings_.system_dir = ReadSetting(*db, "system_dir");
+    MapFlags(folder_);
+    db_ = db.release();
+  } catch (const MachineError&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw MachineError(folder_.string() + " is not a usable machine: " + e.what());
+  }
+}
+
+Machine::~Machine() { delete db_; }
+
+void UseMachine(const fs::path& folder) {
+  auto next = std::make_unique<Machine>(folder);
+  DropAllHandles();
+  {
+    std::lock_guard lock(g_machine_mutex);
+    g_machine = std::move(next);
+  }
+  SetUpProcessOnMachine();
+}
+
+Machine& CurrentMachine() {
+  std::lock_guard lock(g_machine_mutex);
+  if (!g_machine) {
+    g_machine = std::make_unique<Machine>(DefaultMachineFolder());
+    SetUpProcessOnMachine();
+  }
+  return *g_machine;
+}
+
+bool HaveMachine() {
+  try {
+    CurrentMachine();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace winsim
