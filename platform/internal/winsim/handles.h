@@ -17,6 +17,9 @@ class HandleObject {
   virtual std::string Describe() const = 0;
 };
 
+// Kernel objects (events, processes, threads) are the ones that CloseHandle closes.
+class KernelObject : public HandleObject {};
+
 // Values are multiples of 4 from 4 up, as on Windows, never reused while the process runs.
 uintptr_t AddHandle(std::shared_ptr<HandleObject> object);
 std::shared_ptr<HandleObject> FindHandle(uintptr_t value);

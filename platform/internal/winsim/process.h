@@ -28,6 +28,25 @@ struct ProcessId {
 ProcessId SelfProcessId();
 bool ProcessAlive(const ProcessId& id);
 
+// A program of the machine to start, as WinExec and CreateProcessA start one.
+struct StartRequest {
+  std::string command_line;       // Windows command line; the program is found from it by Windows rules
+  std::string application;        // CreateProcessA's application name, or empty
+  std::string current_directory;  // full Windows path; empty: this process's
+  int show = SW_SHOWDEFAULT;      // show state handed to the program's start-up
+  bool use_show = false;          // STARTF_USESHOWWINDOW
+  bool wait_later = false;        // keep it as this process's child so that WaitProgram can reap it
+};
+struct StartedProgram {
+  ProcessId id;
+  std::string image;  // the Windows path of the program file that was started
+};
+// Starts the program without waiting for it. ERROR_SUCCESS, or the Windows error code
+// (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_BAD_FORMAT, ERROR_ACCESS_DENIED, ...).
+DWORD StartProgram(const StartRequest& request, StartedProgram* started);
+// Waits for a program started with wait_later; its exit code (128 + signal when killed).
+int WaitProgram(const StartedProgram& started);
+
 }  // namespace winsim
 
 #endif

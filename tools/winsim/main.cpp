@@ -1,0 +1,97 @@
+// winsim: creates, seeds, drives and inspects simulated Windows machines.
+#include "command.h"
+
+#include <winsim/machine.h>
+#include <winsim/process.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+
+namespace winsim_tool {
+namespace {
+
+std::map<std::string, Command>& Commands() {
+  static std::map<std::string, Command> commands;
+  return commands;
+}
+
+void PrintUsage(FILE* out) {
+  std::fprintf(out, "usage: winsim [--machine DIR] COMMAND ...\n\nCommands:\n");
+  for (auto& [name, command] : Commands()) {
+    std::string usage = command.usage;
+    size_t start = 0;
+    while (start < usage.size()) {
+      size_t end = usage.find('\n', start);
+      if (end == std::string::npos) end = usage.size();
+      std::fprintf(out, "  winsim %s\n", usage.substr(start, end - start).c_str());
+      start = end + 1;
+    }
+  }
+  std::fprintf(out, "\nThe machine is DIR, else $WINSIM_MACHINE, else ~/.winsim.\n");
+}
+
+}  // namespace
+
+bool RegisterCommand(const Command& command) {
+  Commands().emplace(command.name, command);
+  return true;
+}
+
+std::string TakeOption(std::vector<std::string>& args, const std::string& name) {
+  auto it = std::find(args.begin(), args.end(), name);
+  if (it == args.end()) return {};
+  if (it + 1 == args.end()) throw UsageError(name + " needs a value");
+  std::string value = *(it + 1);
+  args.erase(it, it + 2);
+  return value;
+}
+
+bool TakeFlag(std::vector<std::string>& args, const std::string& name) {
+  auto it = std::find(args.begin(), args.end(), name);
+  if (it == args.end()) return false;
+  args.erase(it);
+  return true;
+}
+
+void ExpectNoMore(const std::vector<std::string>& args) {
+  if (!args.empty()) throw UsageError("unexpected '" + args.front() + "'");
+}
+
+}  // namespace winsim_tool
+
+int main(int argc, char** argv) {
+  using namespace winsim_tool;
+  winsim::SetProgramName("winsim");
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::string machine;
+  try {
+    machine = TakeOption(args, "--machine");
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "winsim: %s\n", e.what());
+    return 2;
+  }
+  if (args.empty() || args.front() == "--help" || args.front() == "help") {
+    PrintUsage(args.empty() ? stderr : stdout);
+    return args.empty() ? 2 : 0;
+  }
+  auto found = Commands().find(args.front());
+  if (found == Commands().end()) {
+    std::fprintf(stderr, "winsim: unknown command '%s' (winsim --help lists them)\n", args.front().c_str());
+    return 2;
+  }
+  const Command& command = found->second;
+  Invocation invocation{machine.empty() ? winsim::DefaultMachineFolder() : std::filesystem::absolute(machine),
+                        std::vector<std::string>(args.begin() + 1, args.end())};
+  try {
+    if (!command.creates_machine) winsim::UseMachine(invocation.machine);
+    return command.run(invocation);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "winsim %s: %s\nusage: winsim %s\n", command.name, e.what(), command.usage);
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "winsim %s: %s\n", command.name, e.what());
+    return 1;
+  }
+}
