@@ -1,0 +1,31 @@
+// The machine's top-level windows, for the layer's own programs (RunDLL32's window, the shell's
+// desktop window, winsim window add).
+#ifndef WINSIM_WINDOWS_TABLE_H
+#define WINSIM_WINDOWS_TABLE_H
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace winsim {
+
+// A window owned by this process goes when the process ends; one owned by the machine stays
+// until it is removed.
+HWND AddWindow(std::string_view caption, bool owned_by_process);
+bool RemoveWindow(HWND window);
+// Removes every machine-owned window with exactly this caption; how many went.
+int RemoveWindowsByCaption(std::string_view caption);
+
+struct WindowInfo {
+  HWND hwnd;
+  std::string caption;
+  int pid;  // 0: the machine's
+};
+// Live top-level windows, newest first (windows of ended processes are dropped on the way).
+std::vector<WindowInfo> ListWindows();
+
+}  // namespace winsim
+
+#endif

@@ -1,0 +1,38 @@
+// The machine's ANSI code page: 1252 (single-byte) or 932 (double-byte, lead bytes 0x81-0x9F and 0xE0-0xFC).
+#include <windows.h>
+
+#include <winsim/call.h>
+#include <winsim/machine.h>
+
+namespace {
+
+bool LeadByte(unsigned codepage, BYTE c) { return codepage == 932 && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)); }
+
+unsigned CodePage() { return winsim::HaveMachine() ? winsim::CurrentMachine().Settings().codepage : 1252; }
+
+}  // namespace
+
+extern "C" UINT WINAPI GetACP(void) { return CodePage(); }
+
+extern "C" BOOL WINAPI IsDBCSLeadByte(BYTE c) { return LeadByte(CodePage(), c) ? TRUE : FALSE; }
+
+extern "C" LPSTR WINAPI CharNextA(LPCSTR p) {
+  winsim::Call call("CharNextA", p);
+  if (call.Faulted()) return call.Fail(const_cast<LPSTR>(p));
+  if (!p || !*p) return call.Return(const_cast<LPSTR>(p));
+  if (LeadByte(CodePage(), static_cast<BYTE>(*p)) && p[1]) return call.Return(const_cast<LPSTR>(p + 2));
+  return call.Return(const_cast<LPSTR>(p + 1));
+}
+
+extern "C" LPSTR WINAPI CharPrevA(LPCSTR start, LPCSTR current) {
+  if (!start || !current || current <= start) return const_cast<LPSTR>(start);
+  // Walk from the start: a trail byte can look like a lead byte, so only a forward scan is sure.
+  const unsigned codepage = CodePage();
+  LPCSTR p = start;
+  LPCSTR prev = start;
+  while (p < current) {
+    prev = p;
+    p += (LeadByte(codepage, static_cast<BYTE>(*p)) && p[1]) ? 2 : 1;
+  }
+  return const_cast<LPSTR>(prev);
+}
