@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds everything and passes every test: the normal build, then the ASan+UBSan build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/build.sh
+(cd build && ctest --output-on-failure -j2)
+
+cmake -S . -B build-asan -DWINSIM_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-asan -j"$(nproc)"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j2)
+
+contract=../shared/checks/winsim-contract.sh
+if [ -f "$contract" ]; then bash "$contract" build/bin; fi
