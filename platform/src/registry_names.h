@@ -22,8 +22,8 @@ struct NameCheck {
 };
 
 // Splits "A\B\C" into its key names. Empty gives none (the key itself); one trailing backslash is
-// allowed. A leading backslash or an empty name inside is ERROR_BAD_PATHNAME; a name over the limit
-// or ending inside a double-byte character is ERROR_INVALID_PARAMETER.
+// allowed. A leading backslash is ERROR_BAD_PATHNAME, and so (assumed) is an empty name inside; a
+// name over the limit or ending inside a double-byte character is ERROR_INVALID_PARAMETER (assumed).
 NameCheck SplitKeyPath(std::string_view path, unsigned codepage, std::vector<std::string_view>* names);
 
 // A value name (empty: the default value) within the limits.
