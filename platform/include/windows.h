@@ -206,6 +206,8 @@ BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);
 LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2);
 LPSTR WINAPI lstrcatA(LPSTR lpString1, LPCSTR lpString2);
 int WINAPI lstrlenA(LPCSTR lpString);
+// Word-sort order as far as the machine keeps it: ASCII letters without regard to case, lower case
+// first when only case differs, other bytes by value.
 int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2);
 // The machine's ANSI code page: 1252 or 932.
 UINT WINAPI GetACP(void);
@@ -242,6 +244,8 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
+// Folders and read-only files give ERROR_ACCESS_DENIED; a file this process holds open with
+// _fsopen gives ERROR_SHARING_VIOLATION (files open in other processes are not seen).
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 // Exact names and the wildcards * and ?; INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND when nothing matches.
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);

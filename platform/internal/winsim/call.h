@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace winsim {
 
@@ -43,6 +44,18 @@ bool TraceOn();
 void SetTrace(bool on);
 // Records one line of the trace for this process (no-op when the trace is off).
 void TraceLine(std::string_view call, std::string_view args, std::string_view result, DWORD last_error);
+
+struct TraceEntry {
+  int pid;
+  std::string program;
+  std::string call;  // " [fault]" added when the plan failed it
+  std::string args;
+  std::string result;  // empty for a call without a result
+  DWORD error;         // the last error as the call left it
+};
+// The machine's trace, every process's calls in the order they ended.
+std::vector<TraceEntry> ReadTrace();
+void ClearTrace();
 
 class Call {
  public:
@@ -103,6 +116,8 @@ struct FaultRule {
 };
 void AddFault(const FaultRule& rule);
 void ClearFaults();
+// The plan in the order the rules were added, with `times` and `skip` as calls have left them.
+std::vector<FaultRule> ListFaults();
 
 }  // namespace winsim
 
