@@ -33,6 +33,8 @@ struct Arg {
   Arg(const void* p);  // hex, or NULL; HKEY_LOCAL_MACHINE by name
   template <class T>
   Arg(T* p) : Arg(static_cast<const void*>(p)) {}
+  template <class R, class... P>
+  Arg(R (*f)(P...)) : Arg(reinterpret_cast<const void*>(f)) {}  // GetProcAddress's result
   static Arg Hex(uint64_t v);
   static Arg Raw(std::string s);
 
