@@ -17,18 +17,21 @@ std::map<std::string, Command>& Commands() {
   return commands;
 }
 
+// One line per form of the command.
+void PrintForms(FILE* out, const Command& command) {
+  std::string usage = command.usage;
+  size_t start = 0;
+  while (start < usage.size()) {
+    size_t end = usage.find('\n', start);
+    if (end == std::string::npos) end = usage.size();
+    std::fprintf(out, "  winsim %s\n", usage.substr(start, end - start).c_str());
+    start = end + 1;
+  }
+}
+
 void PrintUsage(FILE* out) {
   std::fprintf(out, "usage: winsim [--machine DIR] COMMAND ...\n\nCommands:\n");
-  for (auto& [name, command] : Commands()) {
-    std::string usage = command.usage;
-    size_t start = 0;
-    while (start < usage.size()) {
-      size_t end = usage.find('\n', start);
-      if (end == std::string::npos) end = usage.size();
-      std::fprintf(out, "  winsim %s\n", usage.substr(start, end - start).c_str());
-      start = end + 1;
-    }
-  }
+  for (auto& [name, command] : Commands()) PrintForms(out, command);
   std::fprintf(out, "\nThe machine is DIR, else $WINSIM_MACHINE, else ~/.winsim.\n");
 }
 
@@ -88,7 +91,8 @@ int main(int argc, char** argv) {
     if (!command.creates_machine) winsim::UseMachine(invocation.machine);
     return command.run(invocation);
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "winsim %s: %s\nusage: winsim %s\n", command.name, e.what(), command.usage);
+    std::fprintf(stderr, "winsim %s: %s\nusage:\n", command.name, e.what());
+    PrintForms(stderr, command);
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "winsim %s: %s\n", command.name, e.what());
