@@ -54,9 +54,11 @@ void SetProgramName(std::string name) {
 }
 
 ProcessId SelfProcessId() {
-  static const ProcessId self{static_cast<int>(::getpid()), StartTime(::getpid())};
+  static const ProcessId self = IdentifyProcess(static_cast<int>(::getpid()));
   return self;
 }
+
+ProcessId IdentifyProcess(int pid) { return {pid, StartTime(pid)}; }
 
 bool ProcessAlive(const ProcessId& id) {
   if (id.pid <= 0) return false;
