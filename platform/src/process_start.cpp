@@ -159,6 +159,7 @@ DWORD Spawn(const Launch& launch, bool wait_later, pid_t* pid) {
   if (wait_later) outcome.pid = child;
   if (!wait_later || outcome.error) Reap(child);
   if (outcome.error) return ErrorOfStart(outcome.error);
+  if (outcome.pid <= 0) return ERROR_GEN_FAILURE;  // the go-between died before it could tell
   *pid = outcome.pid;
   return ERROR_SUCCESS;
 }
