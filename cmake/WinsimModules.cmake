@@ -7,6 +7,8 @@
 # RC files are compiled by the machine's resource compiler into the module's resource section;
 # DEF files give the module's export table (names and ordinals).
 
+set(WINSIM_MODULE_IMAGE_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/../platform/internal)
+
 function(winsim_resources target rc)
   if(NOT rc)
     return()
@@ -14,9 +16,9 @@ function(winsim_resources target rc)
   get_filename_component(rc_abs ${rc} ABSOLUTE)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}_rc.cpp)
   add_custom_command(OUTPUT ${out}
-    COMMAND winrc ${rc_abs} ${out}
+    COMMAND winrc ${rc_abs} ${out} --depfile ${out}.d
     DEPENDS winrc ${rc_abs}
-    IMPLICIT_DEPENDS CXX ${rc_abs}
+    DEPFILE ${out}.d
     COMMENT "Compiling resources ${rc}")
   target_sources(${target} PRIVATE ${out})
 endfunction()
@@ -28,6 +30,8 @@ function(winsim_exports target def)
     COMMAND winrc --def ${def_abs} ${out}
     DEPENDS winrc ${def_abs}
     COMMENT "Building the export table of ${target}")
+  # The table's layout is the loader's, declared once in the layer's internal headers.
+  set_source_files_properties(${out} PROPERTIES INCLUDE_DIRECTORIES ${WINSIM_MODULE_IMAGE_INCLUDE})
   target_sources(${target} PRIVATE ${out})
 endfunction()
 

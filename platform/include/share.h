@@ -1,7 +1,8 @@
 // The machine's C runtime: text files of drive C:, read in Windows text mode.
 //
 // _fsopen gives a standard FILE* whose reads follow Windows text mode: CR LF comes back as LF and
-// a Ctrl-Z byte (0x1A) ends the file. Read it with fgets and close it with fclose as usual.
+// a Ctrl-Z byte (0x1A) ends the file. Read it with fgets and close it with fclose as usual; until then
+// the file is an open handle of the process and can't be deleted. There is no seeking.
 #ifndef WINSIM_SHARE_H
 #define WINSIM_SHARE_H
 

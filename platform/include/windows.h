@@ -129,10 +129,12 @@ typedef INT_PTR(WINAPI* FARPROC)(void);
 #define ERROR_DIR_NOT_EMPTY 145L
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_ALREADY_EXISTS 183L
+#define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_DIRECTORY 267L
+#define ERROR_NOACCESS 998L
 #define ERROR_BADDB 1009L
 #define ERROR_BADKEY 1010L
 #define ERROR_CANTOPEN 1011L
@@ -140,6 +142,7 @@ typedef INT_PTR(WINAPI* FARPROC)(void);
 #define ERROR_CANTWRITE 1013L
 #define ERROR_REGISTRY_IO_FAILED 1016L
 #define ERROR_KEY_DELETED 1018L
+#define ERROR_DLL_INIT_FAILED 1114L
 #define ERROR_PRIVILEGE_NOT_HELD 1314L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_TIMEOUT 1460L
@@ -205,6 +208,8 @@ BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);
 LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2);
 LPSTR WINAPI lstrcatA(LPSTR lpString1, LPCSTR lpString2);
 int WINAPI lstrlenA(LPCSTR lpString);
+// Word-sort order as far as the machine keeps it: ASCII letters without regard to case, lower case
+// first when only case differs, other bytes by value.
 int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2);
 // The machine's ANSI code page: 1252 or 932.
 UINT WINAPI GetACP(void);
@@ -241,6 +246,8 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
+// Folders and read-only files give ERROR_ACCESS_DENIED; a file this process holds open with
+// _fsopen gives ERROR_SHARING_VIOLATION (files open in other processes are not seen).
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 // Exact names and the wildcards * and ?; INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND when nothing matches.
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
@@ -315,18 +322,25 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 
 // Libraries are host shared objects in drive C:, found by the Windows search order (".dll" added
 // to a name without extension); static constructors run before DllMain(DLL_PROCESS_ATTACH).
+// Not found: ERROR_MOD_NOT_FOUND; not a library: ERROR_BAD_EXE_FORMAT; DllMain refused:
+// ERROR_DLL_INIT_FAILED. During its static constructors a library is not yet known to
+// GetModuleHandleA (Windows already lists it then).
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
+// At the last reference: DllMain(DLL_PROCESS_DETACH), then the static destructors.
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
-// By name (exact, case-sensitive) or by ordinal (MAKEINTRESOURCE) from the module's export table.
+// By name (exact, case-sensitive) or by ordinal (MAKEINTRESOURCE) from the module's export table
+// only; ERROR_PROC_NOT_FOUND otherwise.
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+// A path that does not fit is cut and terminated, with ERROR_INSUFFICIENT_BUFFER and nSize returned.
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 
 // ---- Resources ----
 #define RT_ICON MAKEINTRESOURCE(3)
 #define RT_STRING MAKEINTRESOURCE(6)
 #define RT_GROUP_ICON MAKEINTRESOURCE(14)
-// Copies at most nBufferMax-1 bytes and terminates; 0 and an empty buffer when the id is not found.
+// Copies at most nBufferMax-1 bytes (never half a double-byte character) and terminates; 0 and an
+// empty buffer when the id is not found. cchBufferMax 0 returns 0 (no read-only pointer is handed out).
 int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
 HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);
 HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);

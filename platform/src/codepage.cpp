@@ -2,11 +2,10 @@
 #include <windows.h>
 
 #include <winsim/call.h>
+#include <winsim/codepage.h>
 #include <winsim/machine.h>
 
 namespace {
-
-bool LeadByte(unsigned codepage, BYTE c) { return codepage == 932 && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)); }
 
 unsigned CodePage() { return winsim::HaveMachine() ? winsim::CurrentMachine().Settings().codepage : 1252; }
 
@@ -14,13 +13,13 @@ unsigned CodePage() { return winsim::HaveMachine() ? winsim::CurrentMachine().Se
 
 extern "C" UINT WINAPI GetACP(void) { return CodePage(); }
 
-extern "C" BOOL WINAPI IsDBCSLeadByte(BYTE c) { return LeadByte(CodePage(), c) ? TRUE : FALSE; }
+extern "C" BOOL WINAPI IsDBCSLeadByte(BYTE c) { return winsim::IsLeadByte(CodePage(), c) ? TRUE : FALSE; }
 
 extern "C" LPSTR WINAPI CharNextA(LPCSTR p) {
   winsim::Call call("CharNextA", p);
   if (call.Faulted()) return call.Fail(const_cast<LPSTR>(p));
   if (!p || !*p) return call.Return(const_cast<LPSTR>(p));
-  if (LeadByte(CodePage(), static_cast<BYTE>(*p)) && p[1]) return call.Return(const_cast<LPSTR>(p + 2));
+  if (winsim::IsLeadByte(CodePage(), static_cast<BYTE>(*p)) && p[1]) return call.Return(const_cast<LPSTR>(p + 2));
   return call.Return(const_cast<LPSTR>(p + 1));
 }
 
@@ -32,7 +31,7 @@ extern "C" LPSTR WINAPI CharPrevA(LPCSTR start, LPCSTR current) {
   LPCSTR prev = start;
   while (p < current) {
     prev = p;
-    p += (LeadByte(codepage, static_cast<BYTE>(*p)) && p[1]) ? 2 : 1;
+    p += (winsim::IsLeadByte(codepage, static_cast<BYTE>(*p)) && p[1]) ? 2 : 1;
   }
   return const_cast<LPSTR>(prev);
 }

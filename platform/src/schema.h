@@ -8,16 +8,18 @@ inline constexpr const char* kSchema = R"sql(
 CREATE TABLE settings(name TEXT PRIMARY KEY, value TEXT NOT NULL);
 
 -- HKEY_LOCAL_MACHINE: key 1 is the root. `path` is the key's path below the root with ASCII letters
--- folded to lower case, so that one index finds a key by its full name in any case.
+-- folded to lower case, so that one index finds a key by its full name in any case. Ids are never
+-- reused, so that a handle to a deleted key stays deleted when a key of the same name comes back.
+-- Subtrees are deleted by the registry code itself: a cascade would stop at the trigger depth.
 CREATE TABLE reg_keys(
-  id INTEGER PRIMARY KEY,
-  parent INTEGER REFERENCES reg_keys(id) ON DELETE CASCADE,
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  parent INTEGER,
   name BLOB NOT NULL,
   path BLOB NOT NULL UNIQUE);
 CREATE INDEX reg_keys_parent ON reg_keys(parent);
 CREATE TABLE reg_values(
   id INTEGER PRIMARY KEY,
-  key INTEGER NOT NULL REFERENCES reg_keys(id) ON DELETE CASCADE,
+  key INTEGER NOT NULL,
   name BLOB NOT NULL,
   fold BLOB NOT NULL,
   type INTEGER NOT NULL,

@@ -17,18 +17,20 @@ std::map<std::string, Command>& Commands() {
   return commands;
 }
 
+// One line per form of the command, each as a person would type it.
+void PrintForms(FILE* out, const char* indent, const std::string& usage) {
+  size_t start = 0;
+  while (start < usage.size()) {
+    size_t end = usage.find('\n', start);
+    if (end == std::string::npos) end = usage.size();
+    std::fprintf(out, "%swinsim %s\n", indent, usage.substr(start, end - start).c_str());
+    start = end + 1;
+  }
+}
+
 void PrintUsage(FILE* out) {
   std::fprintf(out, "usage: winsim [--machine DIR] COMMAND ...\n\nCommands:\n");
-  for (auto& [name, command] : Commands()) {
-    std::string usage = command.usage;
-    size_t start = 0;
-    while (start < usage.size()) {
-      size_t end = usage.find('\n', start);
-      if (end == std::string::npos) end = usage.size();
-      std::fprintf(out, "  winsim %s\n", usage.substr(start, end - start).c_str());
-      start = end + 1;
-    }
-  }
+  for (auto& [name, command] : Commands()) PrintForms(out, "  ", command.usage);
   std::fprintf(out, "\nThe machine is DIR, else $WINSIM_MACHINE, else ~/.winsim.\n");
 }
 
@@ -88,7 +90,8 @@ int main(int argc, char** argv) {
     if (!command.creates_machine) winsim::UseMachine(invocation.machine);
     return command.run(invocation);
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "winsim %s: %s\nusage: winsim %s\n", command.name, e.what(), command.usage);
+    std::fprintf(stderr, "winsim %s: %s\nusage:\n", command.name, e.what());
+    PrintForms(stderr, "  ", command.usage);
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "winsim %s: %s\n", command.name, e.what());

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace winsim {
 
@@ -32,6 +33,8 @@ struct Arg {
   Arg(const void* p);  // hex, or NULL; HKEY_LOCAL_MACHINE by name
   template <class T>
   Arg(T* p) : Arg(static_cast<const void*>(p)) {}
+  template <class R, class... P>
+  Arg(R (*f)(P...)) : Arg(reinterpret_cast<const void*>(f)) {}  // GetProcAddress's result
   static Arg Hex(uint64_t v);
   static Arg Raw(std::string s);
 
@@ -43,6 +46,18 @@ bool TraceOn();
 void SetTrace(bool on);
 // Records one line of the trace for this process (no-op when the trace is off).
 void TraceLine(std::string_view call, std::string_view args, std::string_view result, DWORD last_error);
+
+struct TraceEntry {
+  int pid;
+  std::string program;
+  std::string call;  // " [fault]" added when the plan failed it
+  std::string args;
+  std::string result;  // empty for a call without a result
+  DWORD error;         // the last error as the call left it
+};
+// The machine's trace, every process's calls in the order they ended.
+std::vector<TraceEntry> ReadTrace();
+void ClearTrace();
 
 class Call {
  public:
@@ -103,6 +118,8 @@ struct FaultRule {
 };
 void AddFault(const FaultRule& rule);
 void ClearFaults();
+// The plan in the order the rules were added, with `times` and `skip` as calls have left them.
+std::vector<FaultRule> ListFaults();
 
 }  // namespace winsim
 

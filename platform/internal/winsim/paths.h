@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace winsim {
 
@@ -16,15 +17,32 @@ namespace winsim {
 // ERROR_PATH_NOT_FOUND for another drive, ERROR_FILENAME_EXCED_RANGE beyond MAX_PATH).
 std::optional<std::string> FullWindowsPath(std::string_view name, DWORD* error);
 
-// The host path of an existing file or folder, each part found without regard to ASCII case.
+// The host path of an existing file or folder, each part found without regard to ASCII case. A
+// symbolic link that leads out of drive_c counts as absent.
 std::optional<std::filesystem::path> FindHostPath(std::string_view full_windows_path);
 
 // The host path under which to create `full_windows_path`: parts that exist are found without
-// regard to case, the rest are taken as written. Missing folders are not created.
+// regard to case, the rest are taken as written ("." and ".." are passed over). Missing folders are
+// not created.
 std::filesystem::path HostPathForCreate(std::string_view full_windows_path);
 
 // "C:\..." for a host path inside drive_c, else nullopt.
 std::optional<std::string> WindowsPathOf(const std::filesystem::path& host);
+
+// Bytes of the character of `text` at `at` in the machine's code page: 2 for a lead byte with its
+// trail byte, else 1.
+size_t CharSize(std::string_view text, size_t at);
+// The parts of a full Windows path below C:\ ("C:\A\B" gives A, B). In code page 932 a double-byte
+// character's trail byte may be 0x5C and is then no separator.
+std::vector<std::string> PathParts(std::string_view full_windows_path);
+// The folder holding it: "C:\A" for "C:\A\B", "C:\" for "C:\A" and for "C:\".
+std::string ParentPath(std::string_view full_windows_path);
+// The name with the ASCII letters of its single-byte characters in upper case: two names that fold
+// alike name the same file.
+std::string FoldFileName(std::string_view name);
+// What Windows says of a name that is not there: ERROR_FILE_NOT_FOUND when its folder exists,
+// else ERROR_PATH_NOT_FOUND.
+DWORD NotFoundError(std::string_view full_windows_path);
 
 // The process's current directory, a full Windows path without trailing backslash except "C:\".
 std::string CurrentDirectory();

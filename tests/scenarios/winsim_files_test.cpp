@@ -1,0 +1,271 @@
+// winsim put, ls, snapshot, diff, trace and fault, run as a person runs them.
+#include <windows.h>
+
+#include <winsim/db.h>
+#include <winsim/machine.h>
+#include <winsim/process.h>
+
+#include "run.h"
+#include "temp_machine.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <fstream>
+
+namespace fs = std::filesystem;
+using testing_support::RunResult;
+using testing_support::TempMachine;
+using testing_support::Winsim;
+
+namespace {
+
+std::string Describe(const std::vector<std::string>& args, const RunResult& r) {
+  std::string line = "winsim";
+  for (const std::string& a : args) line += " '" + a + "'";
+  return line + " -> " + std::to_string(r.exit_code) + "\nout: " + r.out + "\nerr: " + r.err;
+}
+
+RunResult Ok(const fs::path& machine, const std::vector<std::string>& args) {
+  RunResult r = Winsim(machine, args);
+  EXPECT_EQ(r.exit_code, 0) << Describe(args, r);
+  return r;
+}
+
+fs::path HostFile(const TempMachine& machine, const std::string& name, const std::string& content, bool runnable) {
+  fs::path file = machine.Folder().parent_path() / name;
+  std::ofstream(file, std::ios::binary) << content;
+  fs::permissions(file, runnable ? fs::perms(0755) : fs::perms(0644));
+  return file;
+}
+
+bool Runnable(const fs::path& file) {
+  return (fs::status(file).permissions() & fs::perms::owner_exec) != fs::perms::none;
+}
+
+TEST(WinsimPut, CopiesOntoTheDriveCreatingFoldersAndKeepingRunnable) {
+  TempMachine machine;
+  const fs::path prog = HostFile(machine, "prog", "#!/bin/sh\nexit 3\n", true);
+  const fs::path text = HostFile(machine, "text", "[K5583.DRV]\r\n", false);
+  Ok(machine.Folder(), {"put", prog.string(), "C:\\Contract\\Dir\\PROG.EXE"});
+  Ok(machine.Folder(), {"put", text.string(), "c:/contract/DIR/oem0.inf"});
+  Ok(machine.Folder(), {"put", text.string(), "C:\\CONTRACT\\dir\\prog.exe"});  // replaces, keeps the name
+
+  const fs::path dir = machine.Folder() / "drive_c" / "Contract" / "Dir";
+  EXPECT_FALSE(Runnable(dir / "oem0.inf"));
+  EXPECT_FALSE(Runnable(dir / "PROG.EXE"));
+  Ok(machine.Folder(), {"put", prog.string(), "C:\\Contract\\Dir\\PROG.EXE"});
+  EXPECT_TRUE(Runnable(dir / "PROG.EXE"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+
+  RunResult ls = Ok(machine.Folder(), {"ls", "c:\\contract"});
+  EXPECT_EQ(ls.out, "       <DIR>  Dir\n");
+  ls = Ok(machine.Folder(), {"ls", "C:\\CONTRACT\\DIR"});
+  EXPECT_EQ(ls.out, "          13  oem0.inf\n          17  PROG.EXE\n");
+}
+
+// Every refusal is one line on stderr, a non-zero exit, and no change to the machine.
+TEST(WinsimPut, RefusesBadInputAndLeavesTheMachineAlone) {
+  TempMachine machine;
+  machine.Write("C:\\FILE.TXT", "x");
+  const fs::path outside = machine.Folder().parent_path() / "outside";
+  fs::create_directory(outside);
+  fs::create_directory_symlink(outside, machine.Folder() / "drive_c" / "OUT");
+  const fs::path host = HostFile(machine, "host", "x", false);
+  const std::string missing = (machine.Folder().parent_path() / "missing").string();
+  const std::string snapshot = (machine.Folder().parent_path() / "before.snap").string();
+  Ok(machine.Folder(), {"snapshot", snapshot});
+
+  using Args = std::vector<std::string>;
+  struct Case {
+    Args args;
+    int exit_code;
+  } cases[] = {
+      {{"put", missing, "C:\\X.EXE"}, 1},
+      {{"put", machine.Folder().string(), "C:\\X.EXE"}, 1},
+      {{"put", host.string(), "D:\\X.EXE"}, 1},
+      {{"put", host.string(), "\\\\server\\share\\X.EXE"}, 1},
+      {{"put", host.string(), "C:\\NEW\\..\\..\\WINDOWS"}, 1},
+      {{"put", host.string(), "C:\\FILE.TXT\\SUB\\X.EXE"}, 1},
+      {{"put", host.string(), "C:\\NEW\\*.EXE"}, 1},
+      {{"put", host.string(), "C:\\NEW\\A<B"}, 1},
+      {{"put", host.string(), "C:\\"}, 1},
+      {{"put", host.string(), "C:\\OUT\\X.EXE"}, 1},
+      {{"put", host.string()}, 2},
+      {{"ls", "C:\\NOPE"}, 1},
+      {{"ls", "D:\\"}, 1},
+      {{"ls"}, 2},
+  };
+  for (const Case& c : cases) {
+    RunResult r = Winsim(machine.Folder(), c.args);
+    SCOPED_TRACE(Describe(c.args, r));
+    EXPECT_EQ(r.exit_code, c.exit_code);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_FALSE(r.err.empty());
+    if (c.exit_code == 1) {
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+    }
+    EXPECT_EQ(Ok(machine.Folder(), {"diff", snapshot}).out, "no changes\n");
+  }
+  EXPECT_TRUE(fs::is_empty(outside));
+}
+
+TEST(Winsim, RefusesAMissingMachineWithoutMakingOne) {
+  TempMachine machine;
+  const fs::path none = machine.Folder().parent_path() / "none";
+  const fs::path host = HostFile(machine, "host", "x", false);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"ls", "C:\\"}, {"put", host.string(), "C:\\X"}, {"snapshot", (none / "s").string()}, {"trace"}}) {
+    RunResult r = Winsim(none, args);
+    SCOPED_TRACE(Describe(args, r));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("no machine"), std::string::npos);
+    EXPECT_FALSE(fs::exists(none));
+  }
+}
+
+class MachineRows {
+ public:
+  MachineRows() : db_(winsim::CurrentMachine().Database()) {}
+  int64_t Key(int64_t parent, const std::string& name, const std::string& path) {
+    winsim::Stmt(db_, "INSERT INTO reg_keys(parent, name, path) VALUES (?, ?, ?)")
+        .Bind(1, parent)
+        .Bind(2, name)
+        .Bind(3, path)
+        .Run();
+    return db_.LastInsertId();
+  }
+  void Value(int64_t key, const std::string& name, int64_t type, const std::string& data) {
+    std::string fold = name;
+    for (char& c : fold) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    winsim::Stmt(db_, "INSERT OR REPLACE INTO reg_values(key, name, fold, type, data) VALUES (?, ?, ?, ?, ?)")
+        .Bind(1, key)
+        .Bind(2, name)
+        .Bind(3, fold)
+        .Bind(4, type)
+        .BindBlob(5, data.data(), data.size())
+        .Run();
+  }
+  void Exec(const char* sql) { db_.Exec(sql); }
+  int64_t SoftwareKey() {
+    winsim::Stmt s(db_, "SELECT id FROM reg_keys WHERE path = 'software'");
+    return s.Step() ? s.Int(0) : 0;
+  }
+
+ private:
+  winsim::Db& db_;
+};
+
+TEST(WinsimDiff, NamesWhatChangedSinceTheSnapshot) {
+  TempMachine machine;
+  machine.Write("C:\\CHANGE.TXT", "abcd");
+  machine.Write("C:\\GONE.TXT", "abcd");
+  MachineRows rows;
+  const int64_t software = rows.SoftwareKey();
+  const int64_t kit = rows.Key(software, "Kit", "software\\kit");
+  rows.Key(software, "Old", "software\\old");
+  rows.Value(kit, "Model", REG_SZ, std::string("A\0", 2));
+  rows.Exec("INSERT INTO printers(name, fold, driver, port) VALUES ('Old Printer', 'old printer', 'D', 'LPT1:')");
+  const std::string snapshot = (machine.Folder().parent_path() / "before.snap").string();
+  Ok(machine.Folder(), {"snapshot", snapshot});
+  EXPECT_EQ(Ok(machine.Folder(), {"diff", snapshot}).out, "no changes\n");
+
+  machine.Write("C:\\NEW\\NEW.EXE", "new");
+  machine.Write("C:\\CHANGE.TXT", "abce");
+  fs::remove(machine.Host("C:\\GONE.TXT"));
+  rows.Key(software, "New", "software\\new");
+  rows.Exec("DELETE FROM reg_keys WHERE path = 'software\\old'");
+  rows.Value(kit, "Model", REG_SZ, std::string("B\0", 2));
+  rows.Value(kit, "", REG_DWORD, std::string("\x0a\0\0\0", 4));
+  rows.Exec("DELETE FROM printers");
+  rows.Exec("INSERT INTO windows(caption, pid) VALUES ('Setup', 0)");
+  // A window whose process has ended is gone, whatever its row says.
+  rows.Exec("INSERT INTO windows(caption, pid, pid_start) VALUES ('Ended', 999999999, 1)");
+
+  const std::string out = Ok(machine.Folder(), {"diff", snapshot}).out;
+  const std::string printer_line = "- printer Old Printer (";
+  const size_t printer_at = out.find(printer_line);
+  ASSERT_NE(printer_at, std::string::npos) << out;
+  std::string without_printer = out;
+  without_printer.erase(printer_at, out.find('\n', printer_at) + 1 - printer_at);
+  EXPECT_EQ(without_printer,
+            "+ key HKLM\\Software\\New\n"
+            "- key HKLM\\Software\\Old\n"
+            "+ value HKLM\\Software\\Kit\\@ (dword:0000000a)\n"
+            "~ value HKLM\\Software\\Kit\\\"Model\" (\"A\" -> \"B\")\n"
+            "+ folder C:\\NEW\n"
+            "~ file C:\\CHANGE.TXT (4 bytes, content changed)\n"
+            "- file C:\\GONE.TXT (4 bytes)\n"
+            "+ file C:\\NEW\\NEW.EXE (3 bytes)\n"
+            "+ window Setup\n");
+}
+
+TEST(WinsimDiff, RefusesWhatIsNoSnapshot) {
+  TempMachine machine;
+  const fs::path bad = HostFile(machine, "bad.snap", "REGEDIT4\n", false);
+  for (const fs::path& file : {bad, machine.Folder().parent_path() / "missing.snap"}) {
+    RunResult r = Winsim(machine.Folder(), {"diff", file.string()});
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_NE(r.err.find(file.string()), std::string::npos) << r.err;
+  }
+}
+
+TEST(WinsimTrace, ShowsTheCallsOfOtherProcessesInOrder) {
+  TempMachine machine;
+  machine.Write("C:\\A.TXT", "x");
+  Ok(machine.Folder(), {"trace", "on"});
+  SetLastError(0);
+  DeleteFileA("C:\\NOPE.TXT");
+  GetFileAttributesA("C:\\A.TXT");
+  const std::string who = std::to_string(::getpid()) + " " + winsim::ProgramName() + " ";
+  EXPECT_EQ(Ok(machine.Folder(), {"trace"}).out,
+            who + "DeleteFileA(\"C:\\\\NOPE.TXT\") = 0 [error 2]\n" +  //
+                who + "GetFileAttributesA(\"C:\\\\A.TXT\") = 32 [error 2]\n");
+  Ok(machine.Folder(), {"trace", "--clear"});
+  EXPECT_EQ(Ok(machine.Folder(), {"trace"}).out, "");
+  Ok(machine.Folder(), {"trace", "off"});
+  DeleteFileA("C:\\NOPE.TXT");
+  EXPECT_EQ(Ok(machine.Folder(), {"trace"}).out, "");
+}
+
+TEST(WinsimFault, FailsMatchingCallsOfAnotherProcess) {
+  TempMachine machine;
+  machine.Write("C:\\KEEP.TXT", "x");
+  Ok(machine.Folder(),
+     {"fault", "add", "GetFileAttributesA", "--match", "KEEP", "--error", "5", "--times", "1", "--skip", "1"});
+  EXPECT_EQ(Ok(machine.Folder(), {"fault", "list"}).out,
+            "GetFileAttributesA --match \"KEEP\" --error 5 --times 1 --skip 1\n");
+  EXPECT_EQ(GetFileAttributesA("C:\\KEEP.TXT"), DWORD{FILE_ATTRIBUTE_ARCHIVE});
+  EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS"), DWORD{FILE_ATTRIBUTE_DIRECTORY});
+  EXPECT_EQ(GetFileAttributesA("C:\\KEEP.TXT"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_ACCESS_DENIED});
+  EXPECT_EQ(GetFileAttributesA("C:\\KEEP.TXT"), DWORD{FILE_ATTRIBUTE_ARCHIVE});
+  EXPECT_EQ(Ok(machine.Folder(), {"fault", "list"}).out, "GetFileAttributesA --match \"KEEP\" --error 5 (used up)\n");
+
+  Ok(machine.Folder(), {"fault", "add", "DeleteFileA", "--error", "0x20"});
+  EXPECT_FALSE(DeleteFileA("C:\\KEEP.TXT"));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_SHARING_VIOLATION});
+  Ok(machine.Folder(), {"fault", "clear"});
+  EXPECT_EQ(Ok(machine.Folder(), {"fault", "list"}).out, "no faults\n");
+  EXPECT_TRUE(DeleteFileA("C:\\KEEP.TXT"));
+}
+
+TEST(WinsimFault, RefusesBadWordsWithUsage) {
+  TempMachine machine;
+  using Args = std::vector<std::string>;
+  for (const Args& args :
+       {Args{"fault"}, Args{"fault", "add"}, Args{"fault", "add", "Bad Name"},
+        Args{"fault", "add", "HeapAlloc", "--times", "0"}, Args{"fault", "add", "HeapAlloc", "--skip", "-1"},
+        Args{"fault", "add", "HeapAlloc", "--error", "x5"}, Args{"fault", "add", "HeapAlloc", "--error"},
+        Args{"fault", "remove"}, Args{"fault", "clear", "now"}, Args{"trace", "sideways"},
+        Args{"trace", "on", "off"}}) {
+    RunResult r = Winsim(machine.Folder(), args);
+    SCOPED_TRACE(Describe(args, r));
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_NE(r.err.find("usage:"), std::string::npos);
+  }
+  EXPECT_EQ(Ok(machine.Folder(), {"fault", "list"}).out, "no faults\n");
+}
+
+}  // namespace

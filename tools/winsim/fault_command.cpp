@@ -1,0 +1,87 @@
+// winsim fault: the machine's fault plan, which makes chosen calls fail.
+#include "command.h"
+
+#include <winsim/call.h>
+
+#include <charconv>
+#include <cstdio>
+
+namespace winsim_tool {
+namespace {
+
+// A whole word as a number: decimal, or hexadecimal after 0x.
+long long Number(const std::string& option, const std::string& text, long long low, long long high) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const char* first = text.data() + (hex ? 2 : 0);
+  const char* last = text.data() + text.size();
+  long long value = 0;
+  auto [end, ec] = std::from_chars(first, last, value, hex ? 16 : 10);
+  if (text.empty() || ec != std::errc() || end != last || value < low || value > high)
+    throw UsageError(option + " takes a number from " + std::to_string(low) + " to " + std::to_string(high) +
+                     ", not '" + text + "'");
+  return value;
+}
+
+bool IsCallName(const std::string& name) {
+  if (name.empty() || (name[0] >= '0' && name[0] <= '9')) return false;
+  for (char c : name)
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) return false;
+  return true;
+}
+
+int Add(std::vector<std::string> args) {
+  winsim::FaultRule rule;
+  rule.match = TakeOption(args, "--match");
+  const std::string error = TakeOption(args, "--error");
+  const std::string times = TakeOption(args, "--times");
+  const std::string skip = TakeOption(args, "--skip");
+  if (args.empty()) throw UsageError("fault add needs the name of a call");
+  rule.call = args.front();
+  args.erase(args.begin());
+  ExpectNoMore(args);
+  if (!IsCallName(rule.call)) throw UsageError("'" + rule.call + "' is not the name of a call");
+  if (!error.empty()) rule.error = static_cast<DWORD>(Number("--error", error, 0, 0xFFFFFFFFLL));
+  if (!times.empty()) rule.times = static_cast<int>(Number("--times", times, 1, 1000000000));
+  if (!skip.empty()) rule.skip = static_cast<int>(Number("--skip", skip, 0, 1000000000));
+  winsim::AddFault(rule);
+  return 0;
+}
+
+int List() {
+  const std::vector<winsim::FaultRule> rules = winsim::ListFaults();
+  if (rules.empty()) std::printf("no faults\n");
+  for (const winsim::FaultRule& r : rules) {
+    std::string line = r.call;
+    if (!r.match.empty()) line += " --match \"" + r.match + "\"";
+    line += " --error " + std::to_string(r.error);
+    line += r.times < 0 ? " (every call)" : r.times == 0 ? " (used up)" : " --times " + std::to_string(r.times);
+    if (r.skip > 0) line += " --skip " + std::to_string(r.skip);
+    std::printf("%s\n", line.c_str());
+  }
+  return 0;
+}
+
+int RunFault(const Invocation& invocation) {
+  std::vector<std::string> args = invocation.args;
+  if (args.empty()) throw UsageError("fault needs add, clear or list");
+  const std::string verb = args.front();
+  args.erase(args.begin());
+  if (verb == "add") return Add(std::move(args));
+  ExpectNoMore(args);
+  if (verb == "clear") {
+    winsim::ClearFaults();
+    return 0;
+  }
+  if (verb == "list") return List();
+  throw UsageError("fault needs add, clear or list, not '" + verb + "'");
+}
+
+const Command winsim_command_fault{"fault",
+                                   "fault add CALL [--match TEXT] [--error CODE] [--times N] [--skip K]\n"
+                                   "fault clear\n"
+                                   "fault list",
+                                   RunFault};
+WINSIM_COMMAND(fault);
+
+}  // namespace
+}  // namespace winsim_tool
