@@ -83,7 +83,8 @@ struct InstallMachine {
 
 void BM_FirstPhaseToSetupStart(benchmark::State& state) {
   InstallMachine install;
-  auto first_phase = reinterpret_cast<EntryForm>(GetProcAddress(install.library, "SchedulePrinterInstallation"));
+  auto first_phase = reinterpret_cast<EntryForm>(
+      reinterpret_cast<void (*)(void)>(GetProcAddress(install.library, "SchedulePrinterInstallation")));
   char command_line[] = "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr";
   for (auto _ : state) {
     const int64_t begin = Now();

@@ -101,16 +101,30 @@ struct PathCase {
 
 TEST(Installation, TheSetupProgramIsFoundInTheInstallationFolderAndNowhereElse) {
   const PathCase cases[] = {
-      {"folder without trailing backslash", "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr",
-       {"C:\\Kdr\\Setup.Exe"}, "Setup.Exe", "\"C:\\Kdr\\Setup.Exe\"", "C:\\Kdr"},
-      {"folder with trailing backslash", "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr\\",
-       {"C:\\Kdr\\SETUP.EXE"}, "SETUP.EXE", "\"C:\\Kdr\\SETUP.EXE\"", nullptr},
+      {"folder without trailing backslash",
+       "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr",
+       {"C:\\Kdr\\Setup.Exe"},
+       "Setup.Exe",
+       "\"C:\\Kdr\\Setup.Exe\"",
+       "C:\\Kdr"},
+      {"folder with trailing backslash",
+       "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr\\",
+       {"C:\\Kdr\\SETUP.EXE"},
+       "SETUP.EXE",
+       "\"C:\\Kdr\\SETUP.EXE\"",
+       nullptr},
       {"folder with blanks, programs where an unquoted path would find them",
        "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Program Files\\Kdr Setup",
-       {"C:\\Program Files\\Kdr Setup\\Setup.Exe", "C:\\Program.exe", "C:\\Program Files\\Kdr.exe"}, "Setup.Exe",
-       "\"C:\\Program Files\\Kdr Setup\\Setup.Exe\"", "C:\\Program Files\\Kdr Setup"},
-      {"no folder: the root of the current drive", "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1", {"C:\\Setup.Exe"},
-       "Setup.Exe", "\"\\Setup.Exe\"", nullptr},
+       {"C:\\Program Files\\Kdr Setup\\Setup.Exe", "C:\\Program.exe", "C:\\Program Files\\Kdr.exe"},
+       "Setup.Exe",
+       "\"C:\\Program Files\\Kdr Setup\\Setup.Exe\"",
+       "C:\\Program Files\\Kdr Setup"},
+      {"no folder: the root of the current drive",
+       "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1",
+       {"C:\\Setup.Exe"},
+       "Setup.Exe",
+       "\"\\Setup.Exe\"",
+       nullptr},
   };
   for (const PathCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -193,8 +207,8 @@ TEST(Installation, EachFailureShowsOneErrorBoxAndKeepsWhatWasDone) {
          Mark(m);
        },
        kCorrupted, kSecondCaption, false, false, 0},
-      {"second phase, no setup program", "StartPrinterInstallation", Prepared, kNotStarted, kSecondCaption, true,
-       false, 0},
+      {"second phase, no setup program", "StartPrinterInstallation", Prepared, kNotStarted, kSecondCaption, true, false,
+       0},
       {"second phase, setup program starts at the third try", "StartPrinterInstallation",
        [](auto& m) {
          Prepared(m);
@@ -244,8 +258,9 @@ TEST(Installation, AnErrorBoxOfTheFirstPhaseKeepsTheSecondWaitingUntilItIsClosed
                           [&] { return RunPhase(machine, "SchedulePrinterInstallation", "Enum\\Missing C:\\Kdr"); });
   ASSERT_TRUE(WaitUntil([] { return Boxes().size() == 1; }, kBound));
   const int first_pid = Boxes()[0].pid;
-  auto second = std::async(std::launch::async,
-                           [&] { return RunPhase(machine, "StartPrinterInstallation", std::string(kNode) + " C:\\Kdr"); });
+  auto second = std::async(std::launch::async, [&] {
+    return RunPhase(machine, "StartPrinterInstallation", std::string(kNode) + " C:\\Kdr");
+  });
   // The second phase waits a few slices, looking at its messages between them, and touches nothing.
   auto slices = [&] {
     int timeouts = 0, peeks = 0;

@@ -20,9 +20,12 @@ TEST(LibraryFrame, ExportsItsEntriesByNameAndOrdinal) {
   const struct {
     const char* name;
     int ordinal;
-  } exports[] = {{"?CleanPnpKeys@@YAXXZ", 1},     {"CompletePrinterInstallation", 2},
-                 {"SchedulePrinterInstallation", 3}, {"StartPrinterInstallation", 4},
-                 {"UninstInitialize", 5},           {"UninstUnInitialize", 6}};
+  } exports[] = {{"?CleanPnpKeys@@YAXXZ", 1},
+                 {"CompletePrinterInstallation", 2},
+                 {"SchedulePrinterInstallation", 3},
+                 {"StartPrinterInstallation", 4},
+                 {"UninstInitialize", 5},
+                 {"UninstUnInitialize", 6}};
   for (const auto& row : exports) {
     SCOPED_TRACE(row.name);
     FARPROC by_name = machine.Export(row.name);
@@ -123,7 +126,7 @@ TEST(LibraryFrame, UninstUnInitializeRemovesTheDeviceNodeThenRequestsARestart) {
     if (c.node_has_subkey) WriteValue(std::string(kDeviceNode) + "\\LPT1", "ConfigFlags", REG_BINARY, "");
     winsim::SetTrace(true);
 
-    auto hook = reinterpret_cast<LONG(WINAPI*)(DWORD, DWORD, DWORD)>(machine.Export("UninstUnInitialize"));
+    auto hook = machine.ExportAs<LONG(WINAPI*)(DWORD, DWORD, DWORD)>("UninstUnInitialize");
     EXPECT_EQ(hook(0xdeadbeef, 0xdeadbeef, 0xdeadbeef), 0);
 
     EXPECT_EQ(KeyExists(kDeviceNode), !c.node_gone);
@@ -149,7 +152,7 @@ TEST(LibraryFrame, CleanPnpKeysAloneRemovesOnlyTheDeviceNodeAndRequestsNothing) 
   LibraryMachine machine;
   WriteValue(kDeviceNode, "Model", REG_SZ, std::string("Kdr 4471\0", 9));
   WriteValue(std::string(kEnumerator) + "\\OTHERPRINTER", "Model", REG_SZ, std::string("Other\0", 6));
-  auto clean = reinterpret_cast<void (*)(void)>(machine.Export("?CleanPnpKeys@@YAXXZ"));
+  auto clean = machine.ExportAs<void (*)(void)>("?CleanPnpKeys@@YAXXZ");
   clean();
   EXPECT_FALSE(KeyExists(kDeviceNode));
   const std::string after_first = RegistryText(machine);
@@ -164,9 +167,8 @@ TEST(LibraryFrame, UninstInitializeAndCompletePrinterInstallationChangeNothing) 
   LibraryMachine machine;
   WriteValue(kDeviceNode, "Model", REG_SZ, std::string("Kdr 4471\0", 9));
   const std::string before = RegistryText(machine);
-  auto initialize = reinterpret_cast<LONG(WINAPI*)(DWORD, DWORD, DWORD)>(machine.Export("UninstInitialize"));
-  auto complete = reinterpret_cast<void(CALLBACK*)(HWND, HINSTANCE, LPSTR, int)>(
-      machine.Export("CompletePrinterInstallation"));
+  auto initialize = machine.ExportAs<LONG(WINAPI*)(DWORD, DWORD, DWORD)>("UninstInitialize");
+  auto complete = machine.ExportAs<void(CALLBACK*)(HWND, HINSTANCE, LPSTR, int)>("CompletePrinterInstallation");
   EXPECT_EQ(initialize(0, 0, 0), 0);
   EXPECT_EQ(initialize(0xdeadbeef, 0xffffffff, 1), 0);
   char command_line[] = "Enum\\LPTENUM\\QUORLK44710E4E C:\\Kdr";

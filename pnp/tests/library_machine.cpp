@@ -18,10 +18,10 @@ using EntryForm = void(CALLBACK*)(HWND, HINSTANCE, LPSTR, int);
 
 constexpr char kStartsKey[] = "Software\\WinsimTests\\Started\\";
 
-void CallEntry(FARPROC entry, const char* command_line, HWND owner) {
+void CallEntry(EntryForm entry, const char* command_line, HWND owner) {
   if (!entry) throw std::runtime_error("export missing");
   std::string copy = command_line ? command_line : "";
-  reinterpret_cast<EntryForm>(entry)(owner, nullptr, command_line ? copy.data() : nullptr, SW_SHOWNORMAL);
+  entry(owner, nullptr, command_line ? copy.data() : nullptr, SW_SHOWNORMAL);
 }
 
 }  // namespace
@@ -36,11 +36,11 @@ LibraryMachine::LibraryMachine(winsim::WindowsFlavour os, unsigned codepage) : T
 LibraryMachine::~LibraryMachine() { FreeLibrary(library_); }
 
 void LibraryMachine::Schedule(const char* command_line, HWND owner) const {
-  CallEntry(Export("SchedulePrinterInstallation"), command_line, owner);
+  CallEntry(ExportAs<EntryForm>("SchedulePrinterInstallation"), command_line, owner);
 }
 
 void LibraryMachine::Start(const char* command_line, HWND owner) const {
-  CallEntry(Export("StartPrinterInstallation"), command_line, owner);
+  CallEntry(ExportAs<EntryForm>("StartPrinterInstallation"), command_line, owner);
 }
 
 void LibraryMachine::AddDeviceNode(const std::string& path, const std::string& model) const {

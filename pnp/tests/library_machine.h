@@ -44,8 +44,13 @@ class LibraryMachine : public TempMachine {
 
   HMODULE Library() const { return library_; }
   FARPROC Export(const char* name) const { return GetProcAddress(library_, name); }
+  // The export as a function of its own type (through void (*)(void), which stands for any function).
+  template <class F>
+  F ExportAs(const char* name) const {
+    return reinterpret_cast<F>(reinterpret_cast<void (*)(void)>(Export(name)));
+  }
 
-  // The exports as a caller in this process calls them; a null command line is passed as null.
+  // The phases as a caller in this process calls them; a null command line is passed as null.
   void Schedule(const char* command_line, HWND owner = nullptr) const;
   void Start(const char* command_line, HWND owner = nullptr) const;
 

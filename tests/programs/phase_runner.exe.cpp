@@ -11,7 +11,8 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPST
   HMODULE library = LoadLibraryA("K4471PNP");
   if (!library) return 2;
   using EntryForm = void(CALLBACK*)(HWND, HINSTANCE, LPSTR, int);
-  auto phase = reinterpret_cast<EntryForm>(GetProcAddress(library, "SchedulePrinterInstallation"));
+  auto phase = reinterpret_cast<EntryForm>(
+      reinterpret_cast<void (*)(void)>(GetProcAddress(library, "SchedulePrinterInstallation")));
   if (!phase) return 3;
   const int times = std::atoi(lpCmdLine);
   const char* blank = std::strchr(lpCmdLine, ' ');

@@ -17,9 +17,8 @@ void SetText(HKEY key, const char* name, const char* text) {
 }  // namespace
 
 extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd) {
-  const int64_t started_at = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                 std::chrono::steady_clock::now().time_since_epoch())
-                                 .count();
+  const int64_t started_at =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
   char image[MAX_PATH] = "";
   GetModuleFileNameA(nullptr, image, sizeof image);
   const char* file_name = std::strrchr(image, '\\') ? std::strrchr(image, '\\') + 1 : image;
