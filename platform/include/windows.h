@@ -145,6 +145,7 @@ typedef INT_PTR(WINAPI* FARPROC)(void);
 #define ERROR_DLL_INIT_FAILED 1114L
 #define ERROR_PRIVILEGE_NOT_HELD 1314L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_INVALID_THREAD_ID 1444L
 #define ERROR_TIMEOUT 1460L
 #define ERROR_INVALID_PRINTER_NAME 1801L
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
@@ -435,8 +436,8 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 #define EWX_REBOOT 0x00000002
 #define EWX_FORCE 0x00000004
 #define EWX_POWEROFF 0x00000008
-// Recorded as a restart request. NT 4.0 refuses it with ERROR_PRIVILEGE_NOT_HELD: no process of the
-// machine ever enables the shutdown privilege.
+// Recorded as a restart request. NT 4.0 refuses a shutdown, restart or power-off with
+// ERROR_PRIVILEGE_NOT_HELD: no process of the machine ever enables the shutdown privilege.
 BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReserved);
 
 #ifdef __cplusplus

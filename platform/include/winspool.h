@@ -24,6 +24,8 @@ typedef PRINTER_DEFAULTSA PRINTER_DEFAULTS;
 
 // Names without regard to ASCII case; ERROR_INVALID_PRINTER_NAME for a missing printer. Windows 98
 // ignores the desired access; NT 4.0 grants what is asked (PRINTER_ACCESS_USE without defaults).
+// A printer set up to need administration opens only with PRINTER_ACCESS_ADMINISTER asked for,
+// else ERROR_ACCESS_DENIED. A failed open sets *phPrinter to null.
 BOOL WINAPI OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA pDefault);
 // NT 4.0 needs the DELETE right on the handle. The handle stays open until ClosePrinter.
 BOOL WINAPI DeletePrinter(HANDLE hPrinter);

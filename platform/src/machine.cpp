@@ -6,6 +6,7 @@
 #include <winsim/process.h>
 
 #include "flags.h"
+#include "process_end.h"
 #include "schema.h"
 
 #include <cstdlib>
@@ -103,6 +104,7 @@ Machine::Machine(const fs::path& folder) : folder_(fs::absolute(folder)), db_(nu
     settings_.system_dir = ReadSetting(*db, "system_dir");
     MapFlags(folder_);
     db_ = db.release();
+    WatchProcessEnd();
   } catch (const MachineError&) {
     throw;
   } catch (const std::exception& e) {

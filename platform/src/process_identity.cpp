@@ -54,7 +54,12 @@ void SetProgramName(std::string name) {
 }
 
 ProcessId SelfProcessId() {
-  static const ProcessId self{static_cast<int>(::getpid()), StartTime(::getpid())};
+  static std::mutex mutex;
+  static ProcessId self;
+  std::lock_guard lock(mutex);
+  // Taken again in a forked child, which must not pass for its parent.
+  const int pid = static_cast<int>(::getpid());
+  if (self.pid != pid) self = {pid, StartTime(pid)};
   return self;
 }
 

@@ -27,25 +27,29 @@ CREATE TABLE reg_values(
   UNIQUE(key, fold));
 INSERT INTO reg_keys(id, parent, name, path) VALUES (1, NULL, '', '');
 
+-- Ids are never reused: a handle open on a deleted printer must not reach a new one of the same name.
 CREATE TABLE printers(
-  id INTEGER PRIMARY KEY,
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
   name BLOB NOT NULL,
   fold BLOB NOT NULL UNIQUE,
   driver BLOB NOT NULL DEFAULT '',
   port BLOB NOT NULL DEFAULT '',
   needs_admin INTEGER NOT NULL DEFAULT 0);
 
--- Top-level windows; pid 0 belongs to the machine itself (the shell, winsim window add).
+-- Top-level windows; pid 0 belongs to the machine itself (the shell, winsim window add). `thread`
+-- is the creating thread of the owning process, whose queue gets the messages posted to the window.
 CREATE TABLE windows(
   hwnd INTEGER PRIMARY KEY AUTOINCREMENT,
   caption BLOB NOT NULL,
   pid INTEGER NOT NULL DEFAULT 0,
-  pid_start INTEGER NOT NULL DEFAULT 0);
+  pid_start INTEGER NOT NULL DEFAULT 0,
+  thread INTEGER NOT NULL DEFAULT 0);
 
 -- Message boxes (kind 'box', state 'open' or 'closed') and restart requests (kind 'restart',
--- state 'requested' or 'refused').
+-- state 'requested' or 'refused'). Ids are never reused: a program waiting on a box that was cleared
+-- away must not take a later box for its own.
 CREATE TABLE journal(
-  id INTEGER PRIMARY KEY,
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
   kind TEXT NOT NULL,
   pid INTEGER NOT NULL,
   program BLOB NOT NULL,

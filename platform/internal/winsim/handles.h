@@ -1,5 +1,10 @@
 // The handles of this process: each kernel, spooler, registry, search or module object that a
-// call handed out, until it is closed. What is left open at exit goes into the trace.
+// call handed out, until it is closed.
+//
+// When the process ends normally (exit, return from main) the handles still open are closed, as
+// the system closes them, and with the trace on each one is first recorded as a line
+//   call "<exit>", args "0x4, event \"KDRInstalled\"" (value, Describe()), result "left open", error 0.
+// A killed process leaves no such line; the machine drops what it held the next time it looks.
 #ifndef WINSIM_HANDLES_H
 #define WINSIM_HANDLES_H
 

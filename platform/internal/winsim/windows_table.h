@@ -5,14 +5,15 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace winsim {
 
-// A window owned by this process goes when the process ends; one owned by the machine stays
-// until it is removed.
+// A window owned by this process (and the calling thread) goes when the process ends; one owned
+// by the machine stays until it is removed.
 HWND AddWindow(std::string_view caption, bool owned_by_process);
 bool RemoveWindow(HWND window);
 // Removes every machine-owned window with exactly this caption; how many went.
@@ -21,10 +22,13 @@ int RemoveWindowsByCaption(std::string_view caption);
 struct WindowInfo {
   HWND hwnd;
   std::string caption;
-  int pid;  // 0: the machine's
+  int pid;       // 0: the machine's
+  DWORD thread;  // the owning process's thread that created it; 0 for the machine's
 };
 // Live top-level windows, newest first (windows of ended processes are dropped on the way).
 std::vector<WindowInfo> ListWindows();
+// One live window; nullopt when there is no such window or its process has ended.
+std::optional<WindowInfo> LiveWindow(HWND window);
 
 }  // namespace winsim
 

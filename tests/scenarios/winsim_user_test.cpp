@@ -1,0 +1,200 @@
+// winsim printer, window, shell and boxes, run as a person runs them, on a fresh machine.
+#include <windows.h>
+
+#include <winsim/db.h>
+#include <winsim/machine.h>
+#include <winsim/process.h>
+#include <winsim/windows_table.h>
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "run.h"
+#include "temp_machine.h"
+
+namespace {
+
+using testing_support::RunResult;
+using testing_support::TempMachine;
+using testing_support::WaitUntil;
+
+RunResult Ok(const TempMachine& machine, const std::vector<std::string>& args) {
+  RunResult r = testing_support::Winsim(machine.Folder(), args);
+  EXPECT_EQ(r.exit_code, 0) << "winsim " << testing::PrintToString(args) << ": " << r.err;
+  return r;
+}
+
+// A failure is one line on stderr and a non-zero exit.
+void Fails(const TempMachine& machine, const std::vector<std::string>& args) {
+  RunResult r = testing_support::Winsim(machine.Folder(), args);
+  EXPECT_NE(r.exit_code, 0) << "winsim " << testing::PrintToString(args);
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_FALSE(r.err.empty());
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(WinsimPrinter, AddsListsAndRemovesPrinters) {
+  TempMachine machine;
+  Ok(machine, {"printer", "add", "Quorl K5583 PCL 6", "--driver", "Quorl K5583 PCL 6", "--port", "LPT1:"});
+  Ok(machine, {"printer", "add", "Dunvik VX-410 PCL5e", "--needs-admin"});
+  const std::string listed = "Dunvik VX-410 PCL5e\t\t\tneeds-admin\nQuorl K5583 PCL 6\tQuorl K5583 PCL 6\tLPT1:\t-\n";
+  EXPECT_EQ(Ok(machine, {"printer", "list"}).out, listed);
+
+  Fails(machine, {"printer", "add", "QUORL k5583 pcl 6"});
+  Fails(machine, {"printer", "add", ""});
+  Fails(machine, {"printer", "remove", "Nobody"});
+  Fails(machine, {"printer", "add"});
+  EXPECT_EQ(Ok(machine, {"printer", "list"}).out, listed) << "failed commands leave the machine as it was";
+
+  Ok(machine, {"printer", "remove", "dunvik vx-410 pcl5E"});
+  EXPECT_EQ(Ok(machine, {"printer", "list"}).out, "Quorl K5583 PCL 6\tQuorl K5583 PCL 6\tLPT1:\t-\n");
+}
+
+TEST(WinsimWindow, MachineWindowsStayAndProcessWindowsEndWithTheirProcess) {
+  TempMachine machine;
+  Ok(machine, {"window", "add", "Hello"});
+  Fails(machine, {"window", "close", "hello"});
+  EXPECT_TRUE(Contains(Ok(machine, {"window", "list"}).out, "\tmachine\tHello\n"));
+
+  // A child process opens a window, shows it while it lives, and ends; its parent's window stays.
+  winsim::AddWindow("Parent Window", true);
+  int ready[2], release[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(release[1]);
+    winsim::UseMachine(machine.Folder());
+    HWND window = winsim::AddWindow("Child Window", true);
+    (void)!::write(ready[1], &window, sizeof window);
+    char byte;
+    (void)!::read(release[0], &byte, 1);
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  ::close(release[0]);
+  HWND window = nullptr;
+  ASSERT_EQ(::read(ready[0], &window, sizeof window), static_cast<ssize_t>(sizeof window));
+  const std::string owner = "\tpid " + std::to_string(child) + "\tChild Window\n";
+  EXPECT_TRUE(Contains(Ok(machine, {"window", "list"}).out, owner));
+  EXPECT_TRUE(IsWindow(window));
+  Fails(machine, {"window", "close", "Child Window"});  // not the machine's to close
+
+  ::close(release[1]);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  EXPECT_FALSE(IsWindow(window));
+  const std::string after = Ok(machine, {"window", "list"}).out;
+  EXPECT_FALSE(Contains(after, "Child Window"));
+  EXPECT_TRUE(Contains(after, "\tpid " + std::to_string(::getpid()) + "\tParent Window\n"));
+  EXPECT_TRUE(Contains(after, "Hello"));
+
+  Ok(machine, {"window", "close", "Hello"});
+  EXPECT_FALSE(Contains(Ok(machine, {"window", "list"}).out, "Hello"));
+  ::close(ready[0]);
+}
+
+// Writes a value under the Run key as the registry keeps it.
+void SetRunValue(const std::string& name, DWORD type, const std::string& data) {
+  winsim::Db& db = winsim::CurrentMachine().Database();
+  int64_t key = 0;
+  {
+    winsim::Stmt s(db, "SELECT id FROM reg_keys WHERE path = 'software\\microsoft\\windows\\currentversion\\run'");
+    ASSERT_TRUE(s.Step());
+    key = s.Int(0);
+  }
+  std::string fold = name;
+  for (char& c : fold) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  winsim::Stmt s(db, "INSERT INTO reg_values(key, name, fold, type, data) VALUES (?, ?, ?, ?, ?)");
+  s.Bind(1, key).Bind(2, name).Bind(3, fold).Bind(4, static_cast<int64_t>(type)).BindBlob(5, data.data(), data.size());
+  s.Run();
+}
+
+void PutScript(const TempMachine& machine, const std::string& windows_path, const std::string& body) {
+  machine.Write(windows_path, "#!/bin/sh\n" + body);
+  std::filesystem::permissions(machine.Host(windows_path), std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+}
+
+TEST(WinsimShell, StartsTheRunKeyProgramsBehindItsWindow) {
+  TempMachine machine;
+  // A Run program of the installation looks for the shell's window: it must be there first.
+  PutScript(machine, "C:\\PROGS\\ONE.EXE",
+            "sleep 0.2\n"
+            "'" +
+                testing_support::BinPath("winsim").string() +
+                "' window list | grep -q 'Program Manager' && touch \"$WINSIM_MACHINE/drive_c/one.ran\"\nexit 3\n");
+  PutScript(machine, "C:\\PROGS\\TWO.EXE", "touch \"$WINSIM_MACHINE/drive_c/two.ran\"\n");
+  SetRunValue("One", REG_SZ, std::string("C:\\PROGS\\ONE.EXE /x\0", 20));
+  SetRunValue("Number", REG_DWORD, std::string("\x01\0\0\0", 4));
+  SetRunValue("Missing", REG_SZ, "C:\\PROGS\\NONE.EXE");
+  SetRunValue("Two", REG_SZ, "C:\\PROGS\\TWO.EXE");
+
+  const std::string out = Ok(machine, {"shell", "start", "--wait"}).out;
+  EXPECT_TRUE(Contains(out, "started \"One\": \"C:\\\\PROGS\\\\ONE.EXE /x\"")) << out;
+  EXPECT_TRUE(Contains(out, "started \"Two\"")) << out;
+  EXPECT_TRUE(Contains(out, "not started \"Missing\"")) << out;
+  EXPECT_TRUE(Contains(out, "passed over \"Number\"")) << out;
+  EXPECT_TRUE(Contains(out, "ended \"One\": exit code 3")) << out;
+  EXPECT_TRUE(machine.Exists("C:\\one.ran"));
+  EXPECT_TRUE(machine.Exists("C:\\two.ran"));
+
+  Fails(machine, {"shell", "start"});
+  const std::string windows = Ok(machine, {"window", "list"}).out;
+  EXPECT_EQ(windows.find("Program Manager"), windows.rfind("Program Manager")) << "one desktop only";
+
+  Ok(machine, {"shell", "stop"});
+  EXPECT_FALSE(Contains(Ok(machine, {"window", "list"}).out, "Program Manager"));
+  Fails(machine, {"shell", "stop"});
+
+  // Without --wait the shell doesn't stay for its programs.
+  std::filesystem::remove(machine.Host("C:\\two.ran"));
+  Ok(machine, {"shell", "start"});
+  EXPECT_TRUE(WaitUntil([&] { return machine.Exists("C:\\two.ran"); }));
+}
+
+TEST(WinsimBoxes, ListsHoldsClosesAndClears) {
+  TempMachine machine;
+  EXPECT_EQ(MessageBoxA(reinterpret_cast<HWND>(0x42), "Line one\nC:\\X", "Caption", MB_OK | MB_ICONERROR), IDOK);
+  ExitWindowsEx(EWX_REBOOT, 0);
+  const std::string program = "program=\"" + winsim::ProgramName() + "\" pid=" + std::to_string(::getpid());
+  EXPECT_EQ(Ok(machine, {"boxes"}).out,
+            "1 box closed " + program + " owner=0x42 caption=\"Caption\" text=\"Line one\\x0AC:\\\\X\" type=0x10\n" +
+                "2 restart requested " + program + " flags=0x2\n");
+
+  Ok(machine, {"boxes", "--hold", "on"});
+  std::atomic<int> answers{0};
+  std::vector<std::thread> shown;
+  for (int i = 0; i < 3; ++i)
+    shown.emplace_back([&] { answers += MessageBoxA(nullptr, "held", nullptr, MB_OK) == IDOK; });
+  auto open = [&] {
+    const std::string out = Ok(machine, {"boxes"}).out;
+    int n = 0;
+    for (size_t at = out.find(" box open "); at != std::string::npos; at = out.find(" box open ", at + 1)) ++n;
+    return n;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return open() == 3; }));
+  EXPECT_EQ(answers.load(), 0);
+  Ok(machine, {"boxes", "--close"});
+  ASSERT_TRUE(WaitUntil([&] { return answers.load() == 1; }));
+  EXPECT_EQ(open(), 2);
+  Fails(machine, {"boxes", "--close", "2"});  // a restart request, not a box
+  Fails(machine, {"boxes", "--close", "x"});
+  Ok(machine, {"boxes", "--close", "--all"});
+  for (std::thread& t : shown) t.join();
+  EXPECT_EQ(answers.load(), 3);
+  Fails(machine, {"boxes", "--close"});
+
+  Ok(machine, {"boxes", "--hold", "off"});
+  EXPECT_EQ(MessageBoxA(nullptr, "not held", "Caption", MB_OK), IDOK);
+  Fails(machine, {"boxes", "--hold", "maybe"});
+  Ok(machine, {"boxes", "--clear"});
+  EXPECT_EQ(Ok(machine, {"boxes"}).out, "");
+}
+
+}  // namespace

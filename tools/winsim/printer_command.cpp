@@ -1,0 +1,67 @@
+// winsim printer: the spooler's printers.
+#include "command.h"
+
+#include <winsim/printers.h>
+
+#include <cstdio>
+
+namespace winsim_tool {
+namespace {
+
+std::string TakeName(std::vector<std::string>& args) {
+  if (args.empty()) throw UsageError("a printer name is needed");
+  std::string name = args.front();
+  args.erase(args.begin());
+  ExpectNoMore(args);
+  if (name.empty()) throw UsageError("a printer name cannot be empty");
+  return name;
+}
+
+int Add(std::vector<std::string> args) {
+  winsim::PrinterInfo printer;
+  printer.driver = TakeOption(args, "--driver");
+  printer.port = TakeOption(args, "--port");
+  printer.needs_admin = TakeFlag(args, "--needs-admin");
+  printer.name = TakeName(args);
+  if (!winsim::AddPrinter(printer)) throw CommandError("a printer named '" + printer.name + "' exists already");
+  std::printf("added printer %s\n", printer.name.c_str());
+  return 0;
+}
+
+int Remove(std::vector<std::string> args) {
+  const std::string name = TakeName(args);
+  if (!winsim::RemovePrinter(name)) throw CommandError("no printer named '" + name + "'");
+  std::printf("removed printer %s\n", name.c_str());
+  return 0;
+}
+
+// One line per printer: name, driver, port and flags, separated by tabs.
+int List(const std::vector<std::string>& args) {
+  ExpectNoMore(args);
+  for (const winsim::PrinterInfo& p : winsim::ListPrinters())
+    std::printf("%s\t%s\t%s\t%s\n", p.name.c_str(), p.driver.c_str(), p.port.c_str(),
+                p.needs_admin ? "needs-admin" : "-");
+  return 0;
+}
+
+int RunPrinter(const Invocation& invocation) {
+  std::vector<std::string> args = invocation.args;
+  if (args.empty()) throw UsageError("add, list or remove?");
+  const std::string verb = args.front();
+  args.erase(args.begin());
+  if (verb == "add") return Add(args);
+  if (verb == "remove") return Remove(args);
+  if (verb == "list") return List(args);
+  throw UsageError("unknown printer command '" + verb + "'");
+}
+
+const Command winsim_command_printer{
+    "printer",
+    "printer add NAME [--driver D] [--port P] [--needs-admin]   --needs-admin: opens need PRINTER_ACCESS_ADMINISTER\n"
+    "printer list              one line per printer: name, driver, port, flags (tab-separated)\n"
+    "printer remove NAME",
+    RunPrinter};
+WINSIM_COMMAND(printer);
+
+}  // namespace
+}  // namespace winsim_tool
