@@ -9,6 +9,7 @@
 #include <map>
 
 #include <winsim/call.h>
+#include <winsim/windows_table.h>
 
 #include "library_machine.h"
 #include "run.h"
@@ -49,14 +50,14 @@ std::vector<Holding> Holdings(const std::vector<TraceRow>& trace) {
   for (const TraceRow& row : trace) by_process[row.pid].push_back(&row);
   std::vector<Holding> holdings;
   for (auto& [pid, rows] : by_process) {
-    std::optional<int64_t> taken;
+    int64_t taken = 0;  // trace ids start at 1
     for (size_t i = 0; i < rows.size(); ++i) {
       const std::string& call = rows[i]->call;
       const bool waits_next = i + 1 < rows.size() && rows[i + 1]->call == "WaitForSingleObject";
       if (call == "CreateEventA" && !waits_next && !taken) taken = rows[i]->id;
       if (call == "SetEvent" && taken) {
-        holdings.push_back({pid, *taken, rows[i - 1]->id});
-        taken.reset();
+        holdings.push_back({pid, taken, rows[i - 1]->id});
+        taken = 0;
       }
     }
   }

@@ -138,7 +138,9 @@ TEST(Installation, TheSetupProgramIsFoundInTheInstallationFolderAndNowhereElse) 
     ASSERT_TRUE(WaitUntil(PhasesDone, kBound));
 
     EXPECT_EQ(StartsOf(c.started).command_line, c.started_as);
-    if (c.directory) EXPECT_EQ(StartsOf(c.started).current_directory, c.directory);
+    if (c.directory) {
+      EXPECT_EQ(StartsOf(c.started).current_directory, c.directory);
+    }
     EXPECT_EQ(StartsOf("Program.exe").count, 0u);
     EXPECT_EQ(StartsOf("Kdr.exe").count, 0u);
     EXPECT_TRUE(Boxes().empty());
@@ -169,7 +171,7 @@ void Mark(const LibraryMachine&) { WriteValue(kNode, "ConfigFlags", REG_BINARY, 
 void RunValue(const LibraryMachine&) {
   WriteValue(kRunKey, kModel, REG_SZ, Sz(std::string("RunDLL32 K4471PNP,StartPrinterInstallation ") + kNode).data);
 }
-void Setup(const LibraryMachine& machine) { machine.PutSetupProgram("C:\\Kdr\\Setup.Exe"); }
+void PutSetup(const LibraryMachine& machine) { machine.PutSetupProgram("C:\\Kdr\\Setup.Exe"); }
 void Prepared(const LibraryMachine& machine) {
   Node(machine);
   Mark(machine);
@@ -212,14 +214,14 @@ TEST(Installation, EachFailureShowsOneErrorBoxAndKeepsWhatWasDone) {
       {"second phase, setup program starts at the third try", "StartPrinterInstallation",
        [](auto& m) {
          Prepared(m);
-         Setup(m);
+         PutSetup(m);
          winsim::AddFault({"CreateProcessA", "", ERROR_NOT_ENOUGH_MEMORY, 2, 0});
        },
        nullptr, nullptr, true, false, 1},
       {"second phase, setup program never starts", "StartPrinterInstallation",
        [](auto& m) {
          Prepared(m);
-         Setup(m);
+         PutSetup(m);
          winsim::AddFault({"CreateProcessA", "", ERROR_NOT_ENOUGH_MEMORY, -1, 0});
        },
        kNotStarted, kSecondCaption, true, false, 0},
@@ -242,7 +244,9 @@ TEST(Installation, EachFailureShowsOneErrorBoxAndKeepsWhatWasDone) {
     }
     EXPECT_EQ(ReadValue(kNode, "ConfigFlags").has_value(), c.config_flags_after);
     EXPECT_EQ(ReadValue(kRunKey, kModel).has_value(), c.run_value_after);
-    if (c.setup_starts) EXPECT_TRUE(WaitUntil([] { return StartsOf("Setup.Exe").count == 1; }, kBound));
+    if (c.setup_starts) {
+      EXPECT_TRUE(WaitUntil([] { return StartsOf("Setup.Exe").count == 1; }, kBound));
+    }
     EXPECT_EQ(StartsOf("Setup.Exe").count, c.setup_starts);
     EXPECT_FALSE(LockEventExists());
   }
@@ -251,7 +255,7 @@ TEST(Installation, EachFailureShowsOneErrorBoxAndKeepsWhatWasDone) {
 TEST(Installation, AnErrorBoxOfTheFirstPhaseKeepsTheSecondWaitingUntilItIsClosed) {
   LibraryMachine machine;
   Prepared(machine);
-  Setup(machine);
+  PutSetup(machine);
   winsim::SetHoldBoxes(true);
   winsim::SetTrace(true);
   auto first = std::async(std::launch::async,

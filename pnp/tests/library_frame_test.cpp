@@ -144,7 +144,9 @@ TEST(LibraryFrame, UninstUnInitializeRemovesTheDeviceNodeThenRequestsARestart) {
       if (row.call == "ExitWindowsEx") restart = row.id;
     }
     EXPECT_NE(restart, 0);
-    if (c.enumerator) EXPECT_LT(removal, restart);
+    if (c.enumerator) {
+      EXPECT_LT(removal, restart);
+    }
   }
 }
 
