@@ -2,6 +2,8 @@
 // how it splits the installer command line, and the Run value it leaves for the second phase.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "library_machine.h"
 
 namespace pnp_tests {
@@ -72,37 +74,42 @@ TEST(FirstPhase, MarkReplacesAConfigFlagsValueOfAnyTypeOrSize) {
 struct SplitCase {
   const char* name;
   const char* command_line;  // handed to the phase as is; null stays null
-  bool marked;               // kNode got its mark and the Run value carries the whole line
+  const char* node;          // the device node that gets the mark; null: none, the box instead
 };
 
 TEST(FirstPhase, SplitsAtTheFirstBlankAndHandsTheWholeLineOn) {
+  // Besides kNode, nodes named as the whole of a line would be, with and without its leading blank.
+  const std::string whole_line = " Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr";
+  const std::string trimmed_line = whole_line.substr(1);
+  const std::map<std::string, std::string> models = {
+      {kNode, "Kdr 4471"}, {whole_line, "Whole line"}, {trimmed_line, "Trimmed line"}};
   const SplitCase cases[] = {
-      {"node and folder", "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr", true},
-      {"folder with blanks", "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Program Files\\Kdr Setup\\", true},
-      {"two blanks: the folder keeps one", "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1  C:\\Kdr", true},
-      {"no blank: all of it is the node", "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1", true},
-      {"leading blank: all of it is the node", " Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr", false},
-      {"node followed by a blank alone", "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 ", true},
-      {"empty", "", false},
-      {"null, as a program calling the export may pass", nullptr, false},
+      {"node and folder", "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr", kNode},
+      {"folder with blanks", "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Program Files\\Kdr Setup\\", kNode},
+      {"two blanks: the folder keeps one", "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1  C:\\Kdr", kNode},
+      {"no blank: all of it is the node", "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1", kNode},
+      {"node followed by a blank alone", "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 ", kNode},
+      {"leading blank: all of it is the node", whole_line.c_str(), whole_line.c_str()},
+      {"empty", "", nullptr},
+      {"null, as a program calling the export may pass", nullptr, nullptr},
   };
   for (const SplitCase& c : cases) {
     SCOPED_TRACE(c.name);
     LibraryMachine machine;
-    machine.AddDeviceNode(kNode, "Kdr 4471");
-    // A key named like the leading-blank line's node would be, so that only the rule decides.
-    machine.AddDeviceNode("Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr", "Wrong");
+    for (const auto& [node, model] : models) machine.AddDeviceNode(node, model);
 
     machine.Schedule(c.command_line);
 
-    EXPECT_EQ(ReadValue(kNode, "ConfigFlags").has_value(), c.marked);
-    if (c.marked) {
-      EXPECT_EQ(ReadValue(kRunKey, "Kdr 4471"), Sz(std::string(kSecondPhase) + c.command_line));
-      EXPECT_TRUE(Boxes().empty());
-    } else {
-      EXPECT_EQ(Boxes().size(), 1u);
+    for (const auto& [node, model] : models) {
+      const bool marked = c.node && node == c.node;
+      EXPECT_EQ(ReadValue(node, "ConfigFlags").has_value(), marked) << node;
+      if (marked) {
+        EXPECT_EQ(ReadValue(kRunKey, model), Sz(std::string(kSecondPhase) + c.command_line));
+      } else {
+        EXPECT_FALSE(ReadValue(kRunKey, model).has_value()) << model;
+      }
     }
-    EXPECT_FALSE(ReadValue(kRunKey, "Wrong").has_value());
+    EXPECT_EQ(Boxes().size(), c.node ? 0u : 1u);
   }
 }
 
