@@ -304,16 +304,23 @@ typedef struct _PROCESS_INFORMATION {
 #define SW_RESTORE 9
 #define SW_SHOWDEFAULT 10
 
+// A program's entry, called by the machine's start-up with the command tail and the show state.
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
+
 // The command line of this process as it was started (Windows form).
 LPSTR WINAPI GetCommandLineA(void);
 void WINAPI GetStartupInfoA(LPSTARTUPINFOA lpStartupInfo);
 // Starts a program of drive C: found by Windows rules; does not wait. Greater than 31 on success.
 UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
+// The program gets this process's environment; creation flags, lpEnvironment and handle
+// inheritance are not carried over (no handle is inherited). The ids are the host's process id.
 BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                            LPSECURITY_ATTRIBUTES lpProcessAttributes, LPSECURITY_ATTRIBUTES lpThreadAttributes,
                            BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment,
                            LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
                            LPPROCESS_INFORMATION lpProcessInformation);
+// STILL_ACTIVE while the process runs. The exit code of an ended process is not kept: FALSE with
+// ERROR_NOT_SUPPORTED.
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 
 #define DLL_PROCESS_DETACH 0

@@ -59,9 +59,11 @@ ProcessId SelfProcessId() {
   std::lock_guard lock(mutex);
   // Taken again in a forked child, which must not pass for its parent.
   const int pid = static_cast<int>(::getpid());
-  if (self.pid != pid) self = {pid, StartTime(pid)};
+  if (self.pid != pid) self = IdentifyProcess(pid);
   return self;
 }
+
+ProcessId IdentifyProcess(int pid) { return {pid, StartTime(pid)}; }
 
 bool ProcessAlive(const ProcessId& id) {
   if (id.pid <= 0) return false;

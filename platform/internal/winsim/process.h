@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
 
 namespace winsim {
@@ -26,6 +27,8 @@ struct ProcessId {
   unsigned long long start = 0;  // start time in clock ticks since boot
 };
 ProcessId SelfProcessId();
+// The identity of process `pid` as it stands now; start 0 when it is gone.
+ProcessId IdentifyProcess(int pid);
 bool ProcessAlive(const ProcessId& id);
 
 // A program of the machine to start, as WinExec and CreateProcessA start one.
@@ -37,14 +40,31 @@ struct StartRequest {
   bool use_show = false;          // STARTF_USESHOWWINDOW
   bool wait_later = false;        // keep it as this process's child so that WaitProgram can reap it
 };
+// The program file of a start request.
+struct ProgramFile {
+  std::string windows_path;
+  std::filesystem::path host_path;
+};
+// Finds the program file by Windows rules: the application name as given, else the name at the
+// head of the command line (quoted, or tried at each blank, shortest first; ".exe" added to a name
+// without extension; a bare name searched in the starting program's folder, the current, system
+// and Windows folders). ERROR_SUCCESS, or ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,
+// ERROR_ACCESS_DENIED (a folder), ERROR_BAD_FORMAT (not a runnable host file), ERROR_INVALID_NAME.
+DWORD FindProgram(const StartRequest& request, ProgramFile* found);
+
 struct StartedProgram {
   ProcessId id;
   std::string image;  // the Windows path of the program file that was started
 };
+// Command lines longer than this fail with ERROR_FILENAME_EXCED_RANGE, as on Windows.
+inline constexpr size_t kMaxCommandLine = 32766;
 // Starts the program without waiting for it. ERROR_SUCCESS, or the Windows error code
 // (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_BAD_FORMAT, ERROR_ACCESS_DENIED, ...).
+// The program inherits no descriptor beyond 0 to 2. Unless wait_later, it is not this process's
+// child and leaves no zombie behind.
 DWORD StartProgram(const StartRequest& request, StartedProgram* started);
-// Waits for a program started with wait_later; its exit code (128 + signal when killed).
+// Waits for a program started with wait_later; its exit code (128 + signal when killed), or -1
+// when it is not a child of this process.
 int WaitProgram(const StartedProgram& started);
 
 }  // namespace winsim
