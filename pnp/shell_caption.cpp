@@ -1,0 +1,7 @@
+#include "shell_caption.h"
+
+#include "resource.h"
+
+CountedString ShellCaption;
+
+ShellCaptionLoader::ShellCaptionLoader() { ShellCaption.Load(IDS_SHELL_CAPTION); }

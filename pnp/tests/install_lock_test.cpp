@@ -1,0 +1,275 @@
+// The install lock across real processes: RunDLL32 and the stand-in installer take it through
+// the built library. Who held it when is read from the machine's call trace, never from a clock.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <future>
+#include <map>
+
+#include <winsim/call.h>
+#include <winsim/windows_table.h>
+
+#include "library_machine.h"
+#include "run.h"
+
+namespace pnp_tests {
+namespace {
+
+using testing_support::RunResult;
+using testing_support::WaitUntil;
+
+constexpr auto kBound = std::chrono::seconds(120);
+constexpr char kMissingNode[] = "Enum\\LPTENUM\\Missing C:\\Kdr";
+
+// Runs a command line on the machine as `winsim run` does, without waiting for it here.
+std::future<RunResult> RunAsync(const TempMachine& machine, const std::string& command_line) {
+  return std::async(std::launch::async, [folder = machine.Folder(), command_line] {
+    return testing_support::Winsim(folder, {"run", command_line});
+  });
+}
+
+std::future<RunResult> FirstPhaseAsync(const TempMachine& machine, const std::string& command_line) {
+  return RunAsync(machine, "RUNDLL32.EXE K4471PNP,SchedulePrinterInstallation " + command_line);
+}
+
+bool Ended(std::future<RunResult>& run) {
+  return run.wait_for(kBound) == std::future_status::ready && run.get().exit_code == 0;
+}
+
+// One holding of the lock: from the create that took it to the last call before the release.
+struct Holding {
+  int pid;
+  int64_t first;
+  int64_t last;
+};
+
+std::vector<Holding> Holdings(const std::vector<TraceRow>& trace) {
+  std::map<int, std::vector<const TraceRow*>> by_process;
+  for (const TraceRow& row : trace) by_process[row.pid].push_back(&row);
+  std::vector<Holding> holdings;
+  for (auto& [pid, rows] : by_process) {
+    int64_t taken = 0;  // trace ids start at 1
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const std::string& call = rows[i]->call;
+      const bool waits_next = i + 1 < rows.size() && rows[i + 1]->call == "WaitForSingleObject";
+      if (call == "CreateEventA" && !waits_next && !taken) taken = rows[i]->id;
+      if (call == "SetEvent" && taken) {
+        holdings.push_back({pid, taken, rows[i - 1]->id});
+        taken = 0;
+      }
+    }
+  }
+  std::sort(holdings.begin(), holdings.end(), [](auto& a, auto& b) { return a.first < b.first; });
+  return holdings;
+}
+
+void ExpectNoOverlap(const std::vector<Holding>& holdings) {
+  for (size_t i = 1; i < holdings.size(); ++i) {
+    EXPECT_GT(holdings[i].first, holdings[i - 1].last)
+        << "process " << holdings[i].pid << " took the lock while " << holdings[i - 1].pid << " held it";
+  }
+}
+
+int TimeoutsOf(int pid, int64_t after = 0) {
+  int count = 0;
+  for (const TraceRow& row : Trace()) {
+    count += row.pid == pid && row.id > after && row.call == "WaitForSingleObject" && row.result == "258";
+  }
+  return count;
+}
+
+// Processes that have opened the event and wait on it.
+std::vector<int> Waiters() {
+  std::vector<int> pids;
+  for (const TraceRow& row : Trace()) {
+    if (row.call == "WaitForSingleObject" && std::find(pids.begin(), pids.end(), row.pid) == pids.end()) {
+      pids.push_back(row.pid);
+    }
+  }
+  return pids;
+}
+
+std::vector<winsim::JournalEntry> OpenBoxes() {
+  std::vector<winsim::JournalEntry> open;
+  for (auto& box : Boxes()) {
+    if (box.state == "open") open.push_back(box);
+  }
+  return open;
+}
+
+TEST(InstallLock, UncontendedTakeNeitherWaitsNorPausesAndLeavesNoEvent) {
+  LibraryMachine machine;
+  winsim::SetTrace(true);
+  machine.Schedule(kMissingNode);
+  std::vector<std::string> lock_calls;
+  for (const TraceRow& row : Trace()) {
+    if (row.call == "OpenEventA" || row.call == "CreateEventA" || row.call == "WaitForSingleObject" ||
+        row.call == "Sleep" || row.call == "SetEvent" || row.call == "CloseHandle") {
+      lock_calls.push_back(row.call);
+    }
+  }
+  EXPECT_EQ(lock_calls, (std::vector<std::string>{"OpenEventA", "CreateEventA", "SetEvent", "CloseHandle"}));
+  EXPECT_FALSE(LockEventExists());
+}
+
+TEST(InstallLock, AReleasedWaiterPausesKeepingItsHandleAndGoesOnAfterTheHolder) {
+  LibraryMachine machine;
+  winsim::SetHoldBoxes(true);
+  winsim::SetTrace(true);
+  auto holder = FirstPhaseAsync(machine, kMissingNode);
+  ASSERT_TRUE(WaitUntil([] { return OpenBoxes().size() == 1; }, kBound));
+  const int holder_pid = OpenBoxes()[0].pid;
+  auto waiter = FirstPhaseAsync(machine, kMissingNode);
+  ASSERT_TRUE(WaitUntil([] { return Waiters().size() == 1; }, kBound));
+  const int waiter_pid = Waiters()[0];
+  ASSERT_TRUE(WaitUntil([&] { return TimeoutsOf(waiter_pid) >= 2; }, kBound));
+  EXPECT_EQ(OpenBoxes().size(), 1u) << "the waiter got past the lock";
+
+  winsim::CloseAllBoxes();
+  ASSERT_TRUE(WaitUntil([] { return OpenBoxes().size() == 1; }, kBound));
+  EXPECT_EQ(OpenBoxes()[0].pid, waiter_pid);
+  winsim::CloseAllBoxes();
+  ASSERT_TRUE(Ended(holder));
+  ASSERT_TRUE(Ended(waiter));
+
+  const auto trace = Trace();
+  const auto holdings = Holdings(trace);
+  ASSERT_EQ(holdings.size(), 2u);
+  EXPECT_EQ(holdings[0].pid, holder_pid);
+  EXPECT_EQ(holdings[1].pid, waiter_pid);
+  ExpectNoOverlap(holdings);
+  // The waiter's way in: a message looked at between slices; after the release the pause, then the
+  // create, and only then its waiting handle closed.
+  std::vector<std::string> calls;
+  size_t opened = 0, taken = 0;
+  for (const TraceRow& row : trace) {
+    if (row.pid != waiter_pid) continue;
+    if (row.call == "OpenEventA" && !opened) opened = calls.size();
+    if (row.id == holdings[1].first) taken = calls.size();
+    calls.push_back(row.call + " " + row.result);
+  }
+  ASSERT_TRUE(opened + 3 < calls.size() && taken >= 2 && taken + 1 < calls.size());
+  EXPECT_EQ(calls[opened + 1], "WaitForSingleObject 258");
+  EXPECT_EQ(calls[opened + 2].rfind("PeekMessageA", 0), 0u);
+  EXPECT_EQ(calls[taken - 2], "WaitForSingleObject 0");
+  EXPECT_EQ(calls[taken - 1], "Sleep ");
+  EXPECT_EQ(calls[taken + 1].rfind("CloseHandle", 0), 0u);
+  EXPECT_FALSE(LockEventExists());
+}
+
+TEST(InstallLock, OneReleaseLetsExactlyOneOfTwoWaitersThrough) {
+  LibraryMachine machine;
+  winsim::SetHoldBoxes(true);
+  winsim::SetTrace(true);
+  auto holder = FirstPhaseAsync(machine, kMissingNode);
+  ASSERT_TRUE(WaitUntil([] { return OpenBoxes().size() == 1; }, kBound));
+  auto first_waiter = FirstPhaseAsync(machine, kMissingNode);
+  auto second_waiter = FirstPhaseAsync(machine, kMissingNode);
+  ASSERT_TRUE(WaitUntil([] { return Waiters().size() == 2; }, kBound));
+
+  winsim::CloseAllBoxes();
+  ASSERT_TRUE(WaitUntil([] { return OpenBoxes().size() == 1; }, kBound));
+  const int through = OpenBoxes()[0].pid;
+  const auto waiters = Waiters();
+  const int still_waiting = waiters[0] == through ? waiters[1] : waiters[0];
+  // It keeps waiting on the held event well after the other one got through.
+  const int64_t seen = Trace().back().id;
+  ASSERT_TRUE(WaitUntil([&] { return TimeoutsOf(still_waiting, seen) >= 2; }, kBound));
+  EXPECT_EQ(OpenBoxes().size(), 1u);
+
+  winsim::CloseAllBoxes();
+  ASSERT_TRUE(WaitUntil([&] { return OpenBoxes().size() == 1 && OpenBoxes()[0].pid == still_waiting; }, kBound));
+  winsim::CloseAllBoxes();
+  EXPECT_TRUE(Ended(holder));
+  EXPECT_TRUE(Ended(first_waiter));
+  EXPECT_TRUE(Ended(second_waiter));
+  EXPECT_EQ(Holdings(Trace()).size(), 3u);
+  ExpectNoOverlap(Holdings(Trace()));
+  EXPECT_FALSE(LockEventExists());
+}
+
+TEST(InstallLock, ProcessesTakingItRepeatedlyNeverOverlapNorHang) {
+  LibraryMachine machine;
+  machine.Put(testing_support::BinPath("phase_runner.exe"), "C:\\Kdr\\PHASERUN.EXE");
+  winsim::SetTrace(true);
+  constexpr int kProcesses = 3;
+  constexpr int kTimes = 3;
+  std::vector<std::future<RunResult>> runs;
+  for (int i = 0; i < kProcesses; ++i) {
+    runs.push_back(RunAsync(machine, "C:\\Kdr\\PHASERUN.EXE " + std::to_string(kTimes) + " " + kMissingNode));
+  }
+  for (auto& run : runs) EXPECT_TRUE(Ended(run));
+  const auto holdings = Holdings(Trace());
+  EXPECT_EQ(holdings.size(), static_cast<size_t>(kProcesses * kTimes));
+  ExpectNoOverlap(holdings);
+  EXPECT_EQ(Boxes().size(), static_cast<size_t>(kProcesses * kTimes));
+  EXPECT_FALSE(LockEventExists());
+}
+
+TEST(InstallLock, AHolderKilledWhileNobodyWaitsLeavesTheLockFree) {
+  LibraryMachine machine;
+  winsim::SetHoldBoxes(true);
+  auto holder = FirstPhaseAsync(machine, kMissingNode);
+  ASSERT_TRUE(WaitUntil([] { return OpenBoxes().size() == 1; }, kBound));
+  ASSERT_EQ(::kill(OpenBoxes()[0].pid, SIGKILL), 0);
+  ASSERT_EQ(holder.wait_for(kBound), std::future_status::ready);
+  EXPECT_TRUE(WaitUntil([] { return !LockEventExists(); }, kBound));
+
+  winsim::SetHoldBoxes(false);
+  winsim::SetTrace(true);
+  machine.Schedule(kMissingNode);
+  for (const TraceRow& row : Trace()) EXPECT_NE(row.call, "WaitForSingleObject");
+}
+
+// Each allocation of a phase fails in turn: the exception reaches the caller, and the phase leaves
+// neither a handle open nor the lock taken.
+struct UnwindCase {
+  const char* name;
+  bool shell;
+  bool second_phase;
+  const char* command_line;
+};
+
+TEST(InstallLock, AnAllocationFailureUnwindsAndGivesEverythingBack) {
+  const UnwindCase cases[] = {
+      {"first phase, stored", false, false, "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr"},
+      {"first phase, started at once", true, false, "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr"},
+      {"first phase, error box", false, false, kMissingNode},
+      {"second phase", false, true, "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr"},
+  };
+  for (const UnwindCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    LibraryMachine machine;
+    machine.AddDeviceNode("Enum\\LPTENUM\\QUORLK44710E4E\\LPT1", "Kdr 4471");
+    machine.PutSetupProgram("C:\\Kdr\\Setup.Exe");
+    if (c.shell) winsim::AddWindow("Program Manager", false);
+    winsim::AddFault({"WinExec", "", ERROR_FILE_NOT_FOUND, -1, 0});
+    int failures = 0;
+    for (int skip = 0; skip < 100; ++skip) {
+      WriteValue("Enum\\LPTENUM\\QUORLK44710E4E\\LPT1", "ConfigFlags", REG_BINARY, std::string(4, '\0'));
+      WriteValue(kRunKey, "Kdr 4471", REG_SZ, std::string("RunDLL32 K4471PNP,x\0", 20));
+      winsim::AddFault({"HeapAlloc", "", ERROR_NOT_ENOUGH_MEMORY, 1, skip});
+      bool threw = false;
+      try {
+        if (c.second_phase)
+          machine.Start(c.command_line);
+        else
+          machine.Schedule(c.command_line);
+      } catch (const std::bad_alloc&) {
+        threw = true;
+      }
+      winsim::ClearFaults();
+      winsim::AddFault({"WinExec", "", ERROR_FILE_NOT_FOUND, -1, 0});
+      EXPECT_EQ(OpenHandlesBesides(machine.Library()), std::vector<std::string>()) << "allocation " << skip;
+      EXPECT_FALSE(LockEventExists()) << "allocation " << skip;
+      if (!threw) break;
+      ++failures;
+    }
+    EXPECT_GE(failures, 3) << "every allocation of the phase failed once";
+  }
+}
+
+}  // namespace
+}  // namespace pnp_tests
