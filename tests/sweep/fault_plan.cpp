@@ -7,9 +7,11 @@
 namespace sweep {
 namespace {
 
-// Windows never fails these for the valid arguments the programs pass: failing them would try out
-// the fault plan, not the programs.
-const std::set<std::string> kCannotFail = {"CharNextA", "lstrcpyA", "lstrcatA", "lstrlenA", "lstrcmpA"};
+// Windows never fails these for the valid arguments the programs pass, or they have no failure to
+// report: failing them would try out the fault plan, not the programs.
+const std::set<std::string> kCannotFail = {"CharNextA",        "lstrcpyA",         "lstrcatA", "lstrlenA",
+                                           "lstrcmpA",         "GetProcessHeap",   "HeapFree", "GetCurrentThreadId",
+                                           "TranslateMessage", "DispatchMessageA", "Sleep"};
 
 // A plausible error for each call; any other gets ERROR_GEN_FAILURE.
 const std::map<std::string, DWORD> kErrors = {
@@ -54,18 +56,19 @@ const std::map<std::string, DWORD> kErrors = {
 
 const std::set<std::string> kCloseCalls = {"CloseHandle", "FindClose", "RegCloseKey", "ClosePrinter"};
 
-// The text with every number written as #: hexadecimal addresses and handles, then decimal runs.
+// The text with its numbers written as #: addresses (hexadecimal numbers of more than four digits)
+// and decimal runs. Handles (short hexadecimal numbers) stay: closing another handle is another site.
 std::string WithoutNumbers(const std::string& text) {
   std::string out;
   for (size_t i = 0; i < text.size();) {
-    const bool hex = text.compare(i, 2, "0x") == 0;
-    size_t end = hex ? i + 2 : i;
-    while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) ||
-                                 (hex && std::isxdigit(static_cast<unsigned char>(text[end])))))
-      ++end;
-    if (end > i + (hex ? 2 : 0)) {
-      out += hex ? "0x#" : "#";
+    if (text.compare(i, 2, "0x") == 0) {
+      size_t end = i + 2;
+      while (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end]))) ++end;
+      out += end - i - 2 > 4 ? "0x#" : text.substr(i, end - i);
       i = end;
+    } else if (std::isdigit(static_cast<unsigned char>(text[i]))) {
+      while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+      out += '#';
     } else {
       out += text[i++];
     }
@@ -94,7 +97,7 @@ std::string FirstTextArgument(const std::string& args) {
   return {};
 }
 
-FaultChoice PlanFaults(const std::vector<winsim::TraceEntry>& trace, int pid) {
+FaultChoice PlanFaults(const std::vector<winsim::TraceEntry>& trace, int pid, const std::set<std::string>& host_calls) {
   FaultChoice choice;
   std::set<std::string> sites;
   for (size_t at = 0; at < trace.size(); ++at) {
@@ -103,6 +106,14 @@ FaultChoice PlanFaults(const std::vector<winsim::TraceEntry>& trace, int pid) {
     ++choice.calls;
     if (kCannotFail.count(call.call)) {
       ++choice.cannot_fail;
+      continue;
+    }
+    if (call.call == kAllocationCall) {
+      ++choice.allocations;
+      continue;
+    }
+    if (host_calls.count(call.call)) {
+      ++choice.host_calls;
       continue;
     }
     if (!sites.insert(call.call + "(" + WithoutNumbers(call.args) + ") = " + WithoutNumbers(call.result)).second)

@@ -4,6 +4,7 @@
 
 #include <winsim/call.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,14 +20,20 @@ struct FaultChoice {
   std::vector<PlannedFault> faults;
   size_t calls = 0;        // the program's calls in the healthy run
   size_t cannot_fail = 0;  // of them, calls that Windows never fails
+  size_t allocations = 0;  // of them, allocations, which the allocation sweep fails one by one
+  size_t host_calls = 0;   // of them, calls of the program that hosts the deliverable
 };
 
 // One fault per call site among the calls that process `pid` made: calls that differ only in their
 // numbers (the same call in another round of a loop, at another address) are failed once, at the
-// first of them; a call that gave another kind of result (found, not found) counts as another site.
+// first of them; a call on another handle, or that gave another kind of result (found, not found),
+// counts as another site.
 // Each rule fails the k-th call of that name whose arguments hold the call's first text argument,
 // k counted over the whole trace, and only that one.
-FaultChoice PlanFaults(const std::vector<winsim::TraceEntry>& trace, int pid);
+FaultChoice PlanFaults(const std::vector<winsim::TraceEntry>& trace, int pid, const std::set<std::string>& host_calls);
+
+// The allocation call that the allocation sweep fails.
+inline constexpr char kAllocationCall[] = "HeapAlloc";
 
 // Calls that give a handle back.
 bool ClosesHandle(const std::string& call);

@@ -2,13 +2,17 @@
 // with exactly that call failing, each run on a fresh copy of the same machine, and checks that every
 // faulted run held: it finished, exited as it should, still made every later step, showed no more
 // boxes than allowed, left no handle open and the install lock free, and removed or changed nothing
-// that the healthy run keeps.
+// that the healthy run keeps. Then the allocation sweep: each phase of the library with its k-th
+// allocation failing, k = 1, 2, ..., until a run makes no k-th allocation; the failure must reach
+// RunDLL32 (exit code 3, one line on stderr) with the lock given back and no handle left open.
 //
 //   fault_sweep [--verbose] [NAME...]   (NAME: run only the scenarios whose name holds it)
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +26,8 @@ namespace {
 using namespace sweep;
 
 constexpr std::chrono::seconds kBound(30);
+// Far more than a phase makes: a sweep that gets there has found a run that never ends its allocations.
+constexpr int kMaxAllocations = 1000;
 
 std::string Slug(const std::string& name) {
   std::string slug;
@@ -34,26 +40,49 @@ void Report(const std::string& what, const std::vector<std::string>& problems) {
   for (const std::string& problem : problems) std::printf("    %s\n", problem.c_str());
 }
 
-// Sweeps one scenario; true when every run held.
-bool Sweep(const Scenario& scenario, const fs::path& work, bool verbose) {
-  const auto started = std::chrono::steady_clock::now();
-  MachineTemplate machine(work / Slug(scenario.name), scenario.os);
-  scenario.seed(machine);
-  machine.Seal();
-  MachineRunner runner(machine, scenario.command, kBound);
-
-  const MachineRun healthy = runner.Run(std::nullopt);
-  if (std::vector<std::string> problems = Problems(scenario, healthy, healthy, nullptr); !problems.empty()) {
-    std::printf("%s: the healthy run did not hold\n", scenario.name.c_str());
+// The scenario's machine, sealed, and its healthy run, which must hold as well; null when it did not.
+struct Prepared {
+  std::unique_ptr<MachineTemplate> machine;
+  std::unique_ptr<MachineRunner> runner;
+  MachineRun healthy;
+};
+std::optional<Prepared> Prepare(const Scenario& scenario, const fs::path& work, const std::string& label) {
+  Prepared prepared;
+  prepared.machine = std::make_unique<MachineTemplate>(work / Slug(label), scenario.os);
+  scenario.seed(*prepared.machine);
+  prepared.machine->Seal();
+  prepared.runner = std::make_unique<MachineRunner>(*prepared.machine, scenario.command, kBound);
+  prepared.healthy = prepared.runner->Run(std::nullopt);
+  if (std::vector<std::string> problems = Problems(scenario, prepared.healthy, prepared.healthy, nullptr);
+      !problems.empty()) {
+    std::printf("%s: the healthy run did not hold\n", label.c_str());
     Report("healthy run", problems);
-    return false;
+    return std::nullopt;
   }
-  const FaultChoice choice = PlanFaults(healthy.trace, SweptProcess(scenario, healthy.trace));
-  size_t held = 0;
+  return prepared;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Fails each call site of the scenario's program in turn; true when every run held.
+bool SweepCalls(const Scenario& scenario, const fs::path& work, bool verbose) {
+  const auto started = std::chrono::steady_clock::now();
+  std::optional<Prepared> prepared = Prepare(scenario, work, scenario.name);
+  if (!prepared) return false;
+  const MachineRun& healthy = prepared->healthy;
+  const int pid = SweptProcess(scenario, healthy.trace);
+  const FaultChoice choice = PlanFaults(healthy.trace, pid, scenario.host_calls);
+  size_t held = 0, elsewhere = 0;
   for (const PlannedFault& fault : choice.faults) {
-    const MachineRun run = runner.Run(fault.rule);
+    const MachineRun run = prepared->runner->Run(fault.rule);
     const std::vector<std::string> problems = Problems(scenario, healthy, run, &fault);
     if (problems.empty()) ++held;
+    // A process running beside the swept one may make the same call first and take the fault.
+    if (const winsim::TraceEntry* faulted = FaultedCall(run);
+        faulted && faulted->pid != SweptProcess(scenario, run.trace))
+      ++elsewhere;
     const std::string what = fault.shown + ", occurrence " + std::to_string(fault.rule.skip + 1) + ", error " +
                              std::to_string(fault.rule.error);
     if (!problems.empty())
@@ -61,13 +90,57 @@ bool Sweep(const Scenario& scenario, const fs::path& work, bool verbose) {
     else if (verbose)
       std::printf("  held: %s\n", what.c_str());
   }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf(
-      "%s: %zu faulted runs, %zu held (%zu calls in the healthy run; %zu of them to calls that never fail "
-      "left out; one run per call site; %.0f s)\n",
-      scenario.name.c_str(), choice.faults.size(), held, choice.calls, choice.cannot_fail, seconds);
+      "%s: %zu faulted runs, %zu held (one per call site among %zu calls; left out: %zu to calls that never "
+      "fail, %zu allocations, %zu of the host program",
+      scenario.name.c_str(), choice.faults.size(), held, choice.calls, choice.cannot_fail, choice.allocations,
+      choice.host_calls);
+  if (elsewhere) std::printf("; %zu faults taken by the process beside it", elsewhere);
+  std::printf("; %.0f s)\n", SecondsSince(started));
   std::fflush(stdout);
   return held == choice.faults.size();
+}
+
+// Fails the k-th allocation for k = 1, 2, ... until a run completes without reaching the failure;
+// true when every run held.
+bool SweepAllocations(const Scenario& scenario, const fs::path& work, bool verbose) {
+  const auto started = std::chrono::steady_clock::now();
+  const std::string label = "allocations, " + scenario.name;
+  std::optional<Prepared> prepared = Prepare(scenario, work, label);
+  if (!prepared) return false;
+  size_t runs = 0, held = 0;
+  for (int k = 1; k <= kMaxAllocations; ++k) {
+    const MachineRun run =
+        prepared->runner->Run(winsim::FaultRule{kAllocationCall, "", ERROR_NOT_ENOUGH_MEMORY, 1, k - 1});
+    if (!FaultedCall(run)) {
+      std::vector<std::string> problems = Problems(scenario, prepared->healthy, run, nullptr);
+      if (!problems.empty()) Report("allocation " + std::to_string(k) + " never failed, yet the run", problems);
+      std::printf(
+          "%s: %zu faulted runs, %zu held (allocation k failed for k = 1 to %zu; run %d made no more "
+          "allocations and %s; %.0f s)\n",
+          label.c_str(), runs, held, runs, k, problems.empty() ? "held" : "did not hold", SecondsSince(started));
+      std::fflush(stdout);
+      return problems.empty() && held == runs;
+    }
+    ++runs;
+    const std::vector<std::string> problems = AllocationProblems(scenario, prepared->healthy, run);
+    if (problems.empty()) ++held;
+    const std::string what = "allocation " + std::to_string(k) + " failed";
+    if (!problems.empty())
+      Report(what, problems);
+    else if (verbose)
+      std::printf("  held: %s\n", what.c_str());
+  }
+  std::printf("%s: still allocating after %d failed allocations\n", label.c_str(), kMaxAllocations);
+  return false;
+}
+
+bool Chosen(const std::string& name, const std::vector<std::string>& wanted) {
+  if (wanted.empty()) return true;
+  for (const std::string& w : wanted) {
+    if (name.find(w) != std::string::npos) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -91,10 +164,14 @@ int main(int argc, char** argv) {
   const fs::path work = pattern;
   bool all_held = true;
   try {
-    for (const Scenario& scenario : UninstallerScenarios()) {
-      bool chosen = wanted.empty();
-      for (const std::string& name : wanted) chosen = chosen || scenario.name.find(name) != std::string::npos;
-      if (chosen) all_held = Sweep(scenario, work, verbose) && all_held;
+    std::vector<Scenario> scenarios = UninstallerScenarios();
+    for (Scenario& scenario : LibraryScenarios()) scenarios.push_back(std::move(scenario));
+    for (const Scenario& scenario : scenarios) {
+      if (Chosen(scenario.name, wanted)) all_held = SweepCalls(scenario, work, verbose) && all_held;
+    }
+    for (const Scenario& scenario : AllocationScenarios()) {
+      if (Chosen("allocations, " + scenario.name, wanted))
+        all_held = SweepAllocations(scenario, work, verbose) && all_held;
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "fault_sweep: %s\n", e.what());

@@ -24,9 +24,17 @@ struct Scenario {
   // Calls that begin a step of the program's sequence: a run that fails a call still makes every
   // such call that comes after it in the healthy run.
   std::set<std::string> step_calls;
+  // Calls of the program that hosts the deliverable (loading it, finding its export), not swept.
+  std::set<std::string> host_calls = {};
+  // Items that a healthy run deletes and writes again (winsim diff "- " lines, as they begin): a
+  // faulted run may end between the two.
+  std::vector<std::string> rewritten = {};
 };
 
 std::vector<Scenario> UninstallerScenarios();
+std::vector<Scenario> LibraryScenarios();
+// The phases alone, for the allocation sweep: one process each makes every allocation.
+std::vector<Scenario> AllocationScenarios();
 
 }  // namespace sweep
 
