@@ -1,5 +1,5 @@
 // Stands in for a phase that holds the install lock while another one starts: takes the lock, starts
-// its command tail with WinExec, holds the lock for a second and a half, and gives it back.
+// its command tail with WinExec, holds the lock for two seconds, and gives it back.
 //   lock_holder.exe COMMAND LINE
 #include <windows.h>
 
@@ -7,8 +7,9 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPST
   HANDLE lock = CreateEventA(nullptr, FALSE, FALSE, "KDRInstalled");
   if (!lock) return 1;
   const UINT started = WinExec(lpCmdLine, SW_SHOWNA);
-  // Long enough that the started phase waits through one whole slice and handles its messages.
-  Sleep(1500);
+  // Long enough that the started phase, even one slow to start, waits through a whole slice and
+  // looks for a message.
+  Sleep(2000);
   SetEvent(lock);
   CloseHandle(lock);
   return started > 31 ? 0 : 2;
