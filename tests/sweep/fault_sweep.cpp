@@ -7,6 +7,7 @@
 // RunDLL32 (exit code 3, one line on stderr) with the lock given back and no handle left open.
 //
 //   fault_sweep [--verbose] [NAME...]   (NAME: run only the scenarios whose name holds it)
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
