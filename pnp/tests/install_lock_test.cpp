@@ -263,21 +263,22 @@ TEST(InstallLock, AHolderKilledWhileNobodyWaitsLeavesTheLockFree) {
   for (const TraceRow& row : Trace()) EXPECT_NE(row.call, "WaitForSingleObject");
 }
 
-// Each allocation of a phase fails in turn: the exception reaches the caller, and the phase leaves
-// neither a handle open nor the lock taken.
+// Each allocation of a phase under RunDLL32 fails in turn: the exception reaches RunDLL32, and the
+// phase has given back the lock and closed its key on the way out.
 struct UnwindCase {
   const char* name;
   bool shell;
-  bool second_phase;
+  const char* export_name;
   const char* command_line;
 };
 
-TEST(InstallLock, AnAllocationFailureUnwindsAndGivesEverythingBack) {
+TEST(InstallLock, AnAllocationFailureUnwindsToTheCallerAndGivesEverythingBack) {
   const UnwindCase cases[] = {
-      {"first phase, stored", false, false, "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr"},
-      {"first phase, started at once", true, false, "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr"},
-      {"first phase, error box", false, false, kMissingNode},
-      {"second phase", false, true, "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr"},
+      {"first phase, stored", false, "SchedulePrinterInstallation", "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr"},
+      {"first phase, started at once", true, "SchedulePrinterInstallation",
+       "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr"},
+      {"first phase, error box", false, "SchedulePrinterInstallation", kMissingNode},
+      {"second phase", false, "StartPrinterInstallation", "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr"},
   };
   for (const UnwindCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -285,26 +286,31 @@ TEST(InstallLock, AnAllocationFailureUnwindsAndGivesEverythingBack) {
     machine.AddDeviceNode("Enum\\LPTENUM\\QUORLK44710E4E\\LPT1", "Kdr 4471");
     machine.PutSetupProgram("C:\\Kdr\\Setup.Exe");
     if (c.shell) winsim::AddWindow("Program Manager", false);
-    winsim::AddFault({"WinExec", "", ERROR_FILE_NOT_FOUND, -1, 0});
+    const winsim::FaultRule no_second_phase{"WinExec", "", ERROR_FILE_NOT_FOUND, -1, 0};
+    winsim::SetTrace(true);
     int failures = 0;
     for (int skip = 0; skip < 100; ++skip) {
+      SCOPED_TRACE("allocation " + std::to_string(skip + 1));
       WriteValue("Enum\\LPTENUM\\QUORLK44710E4E\\LPT1", "ConfigFlags", REG_BINARY, std::string(4, '\0'));
       WriteValue(kRunKey, "Kdr 4471", REG_SZ, std::string("RunDLL32 K4471PNP,x\0", 20));
-      winsim::AddFault({"HeapAlloc", "", ERROR_NOT_ENOUGH_MEMORY, 1, skip});
-      bool threw = false;
-      try {
-        if (c.second_phase)
-          machine.Start(c.command_line);
-        else
-          machine.Schedule(c.command_line);
-      } catch (const std::bad_alloc&) {
-        threw = true;
-      }
       winsim::ClearFaults();
-      winsim::AddFault({"WinExec", "", ERROR_FILE_NOT_FOUND, -1, 0});
-      EXPECT_EQ(OpenHandlesBesides(machine.Library()), std::vector<std::string>()) << "allocation " << skip;
-      EXPECT_FALSE(LockEventExists()) << "allocation " << skip;
-      if (!threw) break;
+      winsim::AddFault(no_second_phase);
+      winsim::AddFault({"HeapAlloc", "", ERROR_NOT_ENOUGH_MEMORY, 1, skip});
+      const int64_t before = Trace().empty() ? 0 : Trace().back().id;
+
+      const auto run = testing_support::Winsim(
+          machine.Folder(), {"run", std::string("RUNDLL32.EXE K4471PNP,") + c.export_name + " " + c.command_line});
+
+      for (const TraceRow& row : Trace()) {
+        if (row.id > before && row.result == "left open") {
+          EXPECT_EQ(row.args.find("key"), std::string::npos) << row.args;
+          EXPECT_EQ(row.args.find("event"), std::string::npos) << row.args;
+        }
+      }
+      EXPECT_FALSE(LockEventExists());
+      if (run.exit_code == 0) break;
+      EXPECT_EQ(run.exit_code, 3) << "RunDLL32 names an exception that left the entry";
+      EXPECT_NE(run.err.find("bad_alloc"), std::string::npos) << run.err;
       ++failures;
     }
     EXPECT_GE(failures, 3) << "every allocation of the phase failed once";
