@@ -1,10 +1,15 @@
-// The floor of the start-up benchmarks: a plain host program that only tells its starter it runs,
-// by writing one byte into the FIFO named by its argument.
+// The floor of the start-up benchmarks: a plain host program that does what ping.exe does (a byte
+// into the FIFO named by its argument, a shared lock on FIFO.lock until it ends), from main.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
+
+#include <string>
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
+  const int lock = ::open((std::string(argv[1]) + ".lock").c_str(), O_RDONLY | O_CREAT, 0600);
+  if (lock < 0 || ::flock(lock, LOCK_SH) != 0) return 1;
   const int fd = ::open(argv[1], O_WRONLY);
   if (fd < 0) return 1;
   const bool told = ::write(fd, "!", 1) == 1;

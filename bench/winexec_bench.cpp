@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,6 +27,7 @@ using testing_support::BinPath;
 using testing_support::TempMachine;
 
 // A FIFO the started programs write one byte into; held open both ways so that no open blocks.
+// They hold PATH.lock shared until they end.
 class Ping {
  public:
   explicit Ping(const fs::path& path) : path_(path) {
@@ -37,6 +39,14 @@ class Ping {
   bool Wait() const {
     char c;
     return ::read(fd_, &c, 1) == 1;
+  }
+  // Outside the timing, so that no program's end overlaps the next start.
+  void WaitForEnd(benchmark::State& state) const {
+    state.PauseTiming();
+    const int lock = ::open((path_.string() + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
+    ::flock(lock, LOCK_EX);
+    ::close(lock);
+    state.ResumeTiming();
   }
 
  private:
@@ -54,9 +64,8 @@ void PosixSpawnUntilMain(benchmark::State& state, const std::vector<std::string>
       state.SkipWithError("the program did not start");
       break;
     }
-    state.PauseTiming();
+    ping.WaitForEnd(state);
     ::waitpid(pid, nullptr, 0);
-    state.ResumeTiming();
   }
 }
 
@@ -88,6 +97,7 @@ void BM_WinExecOfMachineProgram(benchmark::State& state) {
       state.SkipWithError("the program did not start");
       break;
     }
+    ping.WaitForEnd(state);
   }
 }
 

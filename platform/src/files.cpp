@@ -163,6 +163,27 @@ DWORD CopyOut(const std::string& text, LPSTR buffer, DWORD size) {
 
 const winsim::MachineSettings& Settings() { return winsim::CurrentMachine().Settings(); }
 
+// The host file behind an existing name without wildcards, with its status; nullopt and the
+// Windows error otherwise.
+std::optional<fs::path> ExistingFile(LPCSTR name, struct stat* st, DWORD* error) {
+  std::optional<std::string> full = winsim::FullWindowsPath(name, error);
+  if (!full) return std::nullopt;
+  if (HasWildcards(*full)) {
+    *error = ERROR_INVALID_NAME;
+    return std::nullopt;
+  }
+  std::optional<fs::path> host = winsim::FindHostPath(*full);
+  if (!host) {
+    *error = winsim::NotFoundError(*full);
+    return std::nullopt;
+  }
+  if (::stat(host->c_str(), st) != 0) {
+    *error = winsim::ErrorFromErrno(errno);
+    return std::nullopt;
+  }
+  return host;
+}
+
 }  // namespace
 
 extern "C" DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
@@ -210,13 +231,9 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR name) {
   if (!name) return call.Fail(FALSE, ERROR_INVALID_PARAMETER);
   return winsim::Guarded(call, FALSE, [&] {
     DWORD error = 0;
-    std::optional<std::string> full = winsim::FullWindowsPath(name, &error);
-    if (!full) return call.Fail(FALSE, error);
-    if (HasWildcards(*full)) return call.Fail(FALSE, ERROR_INVALID_NAME);
-    std::optional<fs::path> host = winsim::FindHostPath(*full);
-    if (!host) return call.Fail(FALSE, winsim::NotFoundError(*full));
     struct stat st;
-    if (::stat(host->c_str(), &st) != 0) return call.Fail(FALSE, winsim::ErrorFromErrno(errno));
+    std::optional<fs::path> host = ExistingFile(name, &st, &error);
+    if (!host) return call.Fail(FALSE, error);
     // Folders go with RemoveDirectory, read-only files not at all.
     if (AttributesOf(st) & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
       return call.Fail(FALSE, ERROR_ACCESS_DENIED);
@@ -232,13 +249,8 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR name) {
   if (!name) return call.Fail(INVALID_FILE_ATTRIBUTES, ERROR_INVALID_PARAMETER);
   return winsim::Guarded(call, INVALID_FILE_ATTRIBUTES, [&] {
     DWORD error = 0;
-    std::optional<std::string> full = winsim::FullWindowsPath(name, &error);
-    if (!full) return call.Fail(INVALID_FILE_ATTRIBUTES, error);
-    if (HasWildcards(*full)) return call.Fail(INVALID_FILE_ATTRIBUTES, ERROR_INVALID_NAME);
-    std::optional<fs::path> host = winsim::FindHostPath(*full);
-    if (!host) return call.Fail(INVALID_FILE_ATTRIBUTES, winsim::NotFoundError(*full));
     struct stat st;
-    if (::stat(host->c_str(), &st) != 0) return call.Fail(INVALID_FILE_ATTRIBUTES, winsim::ErrorFromErrno(errno));
+    if (!ExistingFile(name, &st, &error)) return call.Fail(INVALID_FILE_ATTRIBUTES, error);
     return call.Return(AttributesOf(st));
   });
 }

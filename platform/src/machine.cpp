@@ -9,6 +9,7 @@
 #include "process_end.h"
 #include "schema.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,8 @@ namespace {
 
 std::mutex g_machine_mutex;
 std::unique_ptr<Machine> g_machine;
+// Every call asks for the machine: the one in use is read without the lock.
+std::atomic<Machine*> g_current{nullptr};
 
 const char* Flavour(WindowsFlavour os) { return os == WindowsFlavour::Nt4 ? "nt4" : "98"; }
 
@@ -120,14 +123,17 @@ void UseMachine(const fs::path& folder) {
   {
     std::lock_guard lock(g_machine_mutex);
     g_machine = std::move(next);
+    g_current.store(g_machine.get(), std::memory_order_release);
   }
   SetUpProcessOnMachine();
 }
 
 Machine& CurrentMachine() {
+  if (Machine* current = g_current.load(std::memory_order_acquire)) return *current;
   std::lock_guard lock(g_machine_mutex);
   if (!g_machine) {
     g_machine = std::make_unique<Machine>(DefaultMachineFolder());
+    g_current.store(g_machine.get(), std::memory_order_release);
     SetUpProcessOnMachine();
   }
   return *g_machine;

@@ -4,6 +4,8 @@
 #include <winsim/machine.h>
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 
 namespace fs = std::filesystem;
 
@@ -57,10 +59,17 @@ std::string Join(const std::vector<std::string>& parts) {
 }
 
 // The host root of drive C: with links resolved, to tell where a link leads.
+// Asked on every lookup, so the answer is kept per drive: a machine's folder does not move.
 fs::path CanonicalDrive(const fs::path& drive) {
+  static std::mutex mutex;
+  static std::map<fs::path, fs::path>* known = new std::map<fs::path, fs::path>;
+  std::lock_guard lock(mutex);
+  auto it = known->find(drive);
+  if (it != known->end()) return it->second;
   std::error_code ec;
   fs::path root = fs::canonical(drive, ec);
-  return ec ? drive : root;
+  if (ec) return drive;
+  return known->emplace(drive, root).first->second;
 }
 
 bool Inside(const fs::path& path, const fs::path& root) {
@@ -82,8 +91,19 @@ bool Usable(const fs::path& entry, const fs::path& canonical_drive) {
 // in byte order, so that the choice stays the same from call to call.
 std::optional<fs::path> FindEntry(const fs::path& dir, const std::string& part, const fs::path& canonical_drive) {
   if (part == "." || part == "..") return std::nullopt;
-  if (Usable(dir / part, canonical_drive)) return dir / part;
   const std::string folded = FoldFileName(part);
+  // A name written in another case than on disk ("inf" for "INF") would miss and list its folder
+  // on every lookup: the answer found is kept, and tried first, while it still exists.
+  static std::mutex mutex;
+  static std::map<std::pair<fs::path, std::string>, fs::path>* answers =
+      new std::map<std::pair<fs::path, std::string>, fs::path>;
+  const auto key = std::make_pair(dir, folded);
+  {
+    std::lock_guard lock(mutex);
+    auto it = answers->find(key);
+    if (it != answers->end() && Usable(it->second, canonical_drive)) return it->second;
+  }
+  if (Usable(dir / part, canonical_drive)) return dir / part;
   std::optional<std::string> best;
   std::error_code ec;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
@@ -91,7 +111,8 @@ std::optional<fs::path> FindEntry(const fs::path& dir, const std::string& part, 
     if (FoldFileName(name) == folded && (!best || name < *best) && Usable(it->path(), canonical_drive)) best = name;
   }
   if (!best) return std::nullopt;
-  return dir / *best;
+  std::lock_guard lock(mutex);
+  return (*answers)[key] = dir / *best;
 }
 
 }  // namespace

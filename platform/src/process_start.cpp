@@ -142,7 +142,8 @@ DWORD Spawn(const Launch& launch, bool wait_later, pid_t* pid) {
   if (child == 0) {
     ::close(report[0]);
     if (wait_later) Exec(launch, report[1]);
-    const pid_t grandchild = ::fork();
+    // This child has a single thread, so the program may borrow its memory until it execs.
+    const pid_t grandchild = ::vfork();
     if (grandchild == 0) Exec(launch, report[1]);
     Send(report[1], grandchild > 0 ? Report{Report::kPid, grandchild} : Report{Report::kForkFailed, errno});
     ::_exit(0);
@@ -158,6 +159,7 @@ DWORD Spawn(const Launch& launch, bool wait_later, pid_t* pid) {
   if (wait_later) outcome.pid = child;
   if (!wait_later || outcome.error) Reap(child);
   if (outcome.error) return ErrorOfStart(outcome.error);
+  if (outcome.pid <= 0) return ERROR_GEN_FAILURE;  // the go-between died before it could tell
   *pid = outcome.pid;
   return ERROR_SUCCESS;
 }

@@ -34,11 +34,19 @@ ACCESS_MASK Requested(const PRINTER_DEFAULTSA* defaults) {
   return defaults->DesiredAccess;
 }
 
+// The defaults record as the trace shows it: what the spooler is asked for matters more than where.
+winsim::Arg DefaultsArg(const PRINTER_DEFAULTSA* defaults) {
+  if (!defaults) return winsim::Arg::Raw("NULL");
+  return winsim::Arg::Raw("{" + winsim::Arg(static_cast<LPCSTR>(defaults->pDatatype)).text + ", " +
+                          winsim::Arg(static_cast<const void*>(defaults->pDevMode)).text + ", " +
+                          winsim::Arg::Hex(defaults->DesiredAccess).text + "}");
+}
+
 }  // namespace
 
 extern "C" BOOL WINAPI OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA pDefault) {
   winsim::Call call("OpenPrinterA", static_cast<LPCSTR>(pPrinterName), static_cast<const void*>(phPrinter),
-                    static_cast<const void*>(pDefault));
+                    DefaultsArg(pDefault));
   if (!phPrinter) return call.Fail(FALSE, ERROR_INVALID_PARAMETER);
   // A failed open leaves no stale handle behind for a caller that reuses its variable.
   *phPrinter = nullptr;

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -51,10 +52,11 @@ struct Stream {
   FileId id{};
   uintptr_t handle = 0;
   // Text mode reads ahead so that a CR at the end of one read can still meet its LF.
-  unsigned char raw[4096];
+  unsigned char raw[64 * 1024];  // large reads: a file is mostly read whole, line by line
   size_t pos = 0, len = 0;
   bool pending_cr = false;
-  bool ended = false;  // end of file or Ctrl-Z
+  bool at_ctrl_z = false;  // the buffer ends where the file does (its end, or a Ctrl-Z)
+  bool ended = false;
 };
 
 ssize_t ReadRaw(int fd, void* buffer, size_t size) {
@@ -70,33 +72,45 @@ ssize_t ReadStream(void* cookie, char* out, size_t size) {
   size_t done = 0;
   while (done < size && !s.ended) {
     if (s.pos == s.len) {
-      if (done > 0 && !s.pending_cr) break;
-      const ssize_t n = ReadRaw(s.fd, s.raw, sizeof s.raw);
-      if (n < 0) return done ? static_cast<ssize_t>(done) : -1;
-      if (n == 0) {
-        if (s.pending_cr) out[done++] = '\r';  // a CR at the very end stays
+      // The end of the file, or the Ctrl-Z that stands for it: a CR right before it stays.
+      if (s.at_ctrl_z) {
+        if (s.pending_cr) out[done++] = '\r';
         s.pending_cr = false;
         s.ended = true;
         break;
       }
+      if (done > 0 && !s.pending_cr) break;
+      const ssize_t n = ReadRaw(s.fd, s.raw, sizeof s.raw);
+      if (n < 0) return done ? static_cast<ssize_t>(done) : -1;
       s.pos = 0;
       s.len = static_cast<size_t>(n);
+      // Nothing after a Ctrl-Z is ever seen, so the read ends there.
+      const void* ctrl_z = std::memchr(s.raw, 0x1A, s.len);
+      if (ctrl_z) s.len = static_cast<size_t>(static_cast<const unsigned char*>(ctrl_z) - s.raw);
+      s.at_ctrl_z = ctrl_z != nullptr || n == 0;
+      continue;
     }
-    const unsigned char c = s.raw[s.pos++];
     if (s.pending_cr) {
       s.pending_cr = false;
-      if (c == '\n') {
+      if (s.raw[s.pos] == '\n') {
         out[done++] = '\n';
+        ++s.pos;
       } else {
-        out[done++] = '\r';  // a CR not followed by LF stays; `c` is read again next round
-        --s.pos;
+        out[done++] = '\r';  // a CR not followed by LF stays; the byte after it is read next round
       }
-    } else if (c == 0x1A) {
-      s.ended = true;
-    } else if (c == '\r') {
+      continue;
+    }
+    // Everything up to the next CR passes unchanged: copy it in one go.
+    const unsigned char* run = s.raw + s.pos;
+    const size_t room = std::min(s.len - s.pos, size - done);
+    const void* cr = std::memchr(run, '\r', room);
+    const size_t plain = cr ? static_cast<size_t>(static_cast<const unsigned char*>(cr) - run) : room;
+    std::memcpy(out + done, run, plain);
+    done += plain;
+    s.pos += plain;
+    if (cr) {
+      ++s.pos;
       s.pending_cr = true;
-    } else {
-      out[done++] = static_cast<char>(c);
     }
   }
   return static_cast<ssize_t>(done);
@@ -179,6 +193,7 @@ FILE* Open(winsim::Call& call, const char* filename, bool text) {
     return call.Fail<FILE*>(nullptr, ERROR_NOT_ENOUGH_MEMORY);
   }
   stream.release();  // the FILE owns it now; CloseStream frees it
+  ::setvbuf(file, nullptr, _IOFBF, sizeof cookie->raw);
   {
     HeldFiles& held = Held();
     std::lock_guard lock(held.mutex);

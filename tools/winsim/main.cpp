@@ -69,7 +69,13 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string machine;
   try {
-    machine = TakeOption(args, "--machine");
+    // --machine may stand before the command or among its words, except after "run", whose words
+    // are the program's own.
+    if (!args.empty() && args.front() == "--machine") {
+      machine = TakeOption(args, "--machine");
+    } else if (!args.empty() && args.front() != "run") {
+      machine = TakeOption(args, "--machine");
+    }
   } catch (const UsageError& e) {
     std::fprintf(stderr, "winsim: %s\n", e.what());
     return 2;

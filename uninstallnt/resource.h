@@ -1,0 +1,2 @@
+// Resource symbols of ntpurge.
+#define IDI_ICON2 102
