@@ -6,12 +6,17 @@ namespace {
 constexpr int kStartTries = 3;
 constexpr DWORD kStartRetryPauseMs = 100;
 
+// The last character, not the last byte: in a double-byte code page a trail byte can be 0x5C.
+bool EndsInBackslash(const char* text) {
+  const char* last = nullptr;
+  for (const char* p = text; *p; p = CharNextA(p)) last = p;
+  return last && *last == '\\';
+}
+
 }  // namespace
 
 CountedString SetupProgramPath(const CountedString& installation_directory) {
-  const int length = installation_directory.GetLength();
-  const bool ends_in_backslash = length > 0 && installation_directory[length - 1] == '\\';
-  return installation_directory + (ends_in_backslash ? "SETUP.EXE" : "\\Setup.Exe");
+  return installation_directory + (EndsInBackslash(installation_directory) ? "SETUP.EXE" : "\\Setup.Exe");
 }
 
 bool StartSetupProgram(const CountedString& program_path) {

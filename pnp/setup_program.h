@@ -4,7 +4,7 @@
 
 #include "counted_string.h"
 
-// "SETUP.EXE" after a directory that ends in a backslash, else "\Setup.Exe".
+// "SETUP.EXE" after a directory whose last character is a backslash, else "\Setup.Exe".
 CountedString SetupProgramPath(const CountedString& installation_directory);
 
 // Starts the program without waiting for it, trying a few times; true once it has started.

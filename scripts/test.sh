@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and passes every test: the normal build, then the ASan+UBSan build.
+# Builds everything and passes every test: the normal build, then the ASan+UBSan build, then the fuzz
+# targets (clang libFuzzer, over their corpus and then for a bounded time each) and the fault sweeps.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh
@@ -11,3 +12,8 @@ cmake --build build-asan -j"$(nproc)"
 
 contract=../shared/checks/winsim-contract.sh
 if [ -f "$contract" ]; then bash "$contract" build/bin; fi
+
+scripts/fuzz.sh
+
+# The sweeps run the sanitized programs, so that a failure path that misuses memory shows too.
+ASAN_OPTIONS=detect_leaks=1 build-asan/bin/fault_sweep
