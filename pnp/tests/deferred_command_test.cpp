@@ -130,5 +130,16 @@ TEST(DeferredCommand, SecondPhaseRemovesTheRunValueAndPassesWithoutOneOnlyWhileT
   }
 }
 
+TEST(DeferredCommand, SecondPhaseCalledWithANullCommandLineReadsItAsEmpty) {
+  LibraryMachine machine;
+  machine.AddDeviceNode(kNode, kModel);
+  WriteValue(kNode, "ConfigFlags", REG_BINARY, std::string(4, '\0'));
+  const std::string before = RegistryText(machine);
+  machine.Start(nullptr);
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].text, "Corrupted DevNode or Failure to clean up Shell section of the registry.");
+  EXPECT_EQ(RegistryText(machine), before);
+}
+
 }  // namespace
 }  // namespace pnp_tests

@@ -5,7 +5,6 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <future>
 #include <map>
 
 #include <winsim/call.h>
@@ -17,26 +16,10 @@
 namespace pnp_tests {
 namespace {
 
-using testing_support::RunResult;
 using testing_support::WaitUntil;
 
 constexpr auto kBound = std::chrono::seconds(120);
 constexpr char kMissingNode[] = "Enum\\LPTENUM\\Missing C:\\Kdr";
-
-// Runs a command line on the machine as `winsim run` does, without waiting for it here.
-std::future<RunResult> RunAsync(const TempMachine& machine, const std::string& command_line) {
-  return std::async(std::launch::async, [folder = machine.Folder(), command_line] {
-    return testing_support::Winsim(folder, {"run", command_line});
-  });
-}
-
-std::future<RunResult> FirstPhaseAsync(const TempMachine& machine, const std::string& command_line) {
-  return RunAsync(machine, "RUNDLL32.EXE K4471PNP,SchedulePrinterInstallation " + command_line);
-}
-
-bool Ended(std::future<RunResult>& run) {
-  return run.wait_for(kBound) == std::future_status::ready && run.get().exit_code == 0;
-}
 
 // One holding of the lock: from the create that took it to the last call before the release.
 struct Holding {
@@ -54,7 +37,8 @@ std::vector<Holding> Holdings(const std::vector<TraceRow>& trace) {
     for (size_t i = 0; i < rows.size(); ++i) {
       const std::string& call = rows[i]->call;
       const bool waits_next = i + 1 < rows.size() && rows[i + 1]->call == "WaitForSingleObject";
-      if (call == "CreateEventA" && !waits_next && !taken) taken = rows[i]->id;
+      const bool lock_event = rows[i]->args.find(kLockName) != std::string::npos;
+      if (call == "CreateEventA" && lock_event && !waits_next && !taken) taken = rows[i]->id;
       if (call == "SetEvent" && taken) {
         holdings.push_back({pid, taken, rows[i - 1]->id});
         taken = 0;
@@ -114,14 +98,15 @@ TEST(InstallLock, UncontendedTakeNeitherWaitsNorPausesAndLeavesNoEvent) {
   EXPECT_FALSE(LockEventExists());
 }
 
-TEST(InstallLock, AReleasedWaiterPausesKeepingItsHandleAndGoesOnAfterTheHolder) {
+TEST(InstallLock, AWaiterHandlesMessagesBetweenSlicesAndPausesAfterTheRelease) {
   LibraryMachine machine;
+  BackgroundRuns runs(machine);
   winsim::SetHoldBoxes(true);
   winsim::SetTrace(true);
-  auto holder = FirstPhaseAsync(machine, kMissingNode);
+  const size_t holder = runs.FirstPhase(kMissingNode);
   ASSERT_TRUE(WaitUntil([] { return OpenBoxes().size() == 1; }, kBound));
   const int holder_pid = OpenBoxes()[0].pid;
-  auto waiter = FirstPhaseAsync(machine, kMissingNode);
+  const size_t waiter = runs.FirstPhase(kMissingNode);
   ASSERT_TRUE(WaitUntil([] { return Waiters().size() == 1; }, kBound));
   const int waiter_pid = Waiters()[0];
   ASSERT_TRUE(WaitUntil([&] { return TimeoutsOf(waiter_pid) >= 2; }, kBound));
@@ -131,8 +116,8 @@ TEST(InstallLock, AReleasedWaiterPausesKeepingItsHandleAndGoesOnAfterTheHolder) 
   ASSERT_TRUE(WaitUntil([] { return OpenBoxes().size() == 1; }, kBound));
   EXPECT_EQ(OpenBoxes()[0].pid, waiter_pid);
   winsim::CloseAllBoxes();
-  ASSERT_TRUE(Ended(holder));
-  ASSERT_TRUE(Ended(waiter));
+  ASSERT_EQ(runs.ExitCode(holder), 0);
+  ASSERT_EQ(runs.ExitCode(waiter), 0);
 
   const auto trace = Trace();
   const auto holdings = Holdings(trace);
@@ -140,8 +125,7 @@ TEST(InstallLock, AReleasedWaiterPausesKeepingItsHandleAndGoesOnAfterTheHolder) 
   EXPECT_EQ(holdings[0].pid, holder_pid);
   EXPECT_EQ(holdings[1].pid, waiter_pid);
   ExpectNoOverlap(holdings);
-  // The waiter's way in: a message looked at between slices; after the release the pause, then the
-  // create, and only then its waiting handle closed.
+  // The waiter's way in: a message looked at between slices; after the release, the pause, then the create.
   std::vector<std::string> calls;
   size_t opened = 0, taken = 0;
   for (const TraceRow& row : trace) {
@@ -150,23 +134,70 @@ TEST(InstallLock, AReleasedWaiterPausesKeepingItsHandleAndGoesOnAfterTheHolder) 
     if (row.id == holdings[1].first) taken = calls.size();
     calls.push_back(row.call + " " + row.result);
   }
-  ASSERT_TRUE(opened + 3 < calls.size() && taken >= 2 && taken + 1 < calls.size());
+  ASSERT_TRUE(opened + 3 < calls.size() && taken >= 2);
   EXPECT_EQ(calls[opened + 1], "WaitForSingleObject 258");
   EXPECT_EQ(calls[opened + 2].rfind("PeekMessageA", 0), 0u);
   EXPECT_EQ(calls[taken - 2], "WaitForSingleObject 0");
   EXPECT_EQ(calls[taken - 1], "Sleep ");
-  EXPECT_EQ(calls[taken + 1].rfind("CloseHandle", 0), 0u);
+  EXPECT_FALSE(LockEventExists());
+}
+
+// Taking the lock is an open and then a create. A taker whose open found no event but whose create
+// found one treats the lock as held; a released waiter keeps the event alive through its pause,
+// so that a newcomer then waits instead of going ahead.
+TEST(InstallLock, NeitherGapOfTheTwoStepTakeLetsASecondPhaseIn) {
+  LibraryMachine machine;
+  BackgroundRuns runs(machine);
+  winsim::SetHoldBoxes(true);
+  winsim::SetTrace(true);
+  const size_t holder = runs.FirstPhase(kMissingNode);
+  ASSERT_TRUE(WaitUntil([] { return OpenBoxes().size() == 1; }, kBound));
+
+  // The holder took the lock between the taker's open and its create.
+  winsim::AddFault({"OpenEventA", kLockName, ERROR_FILE_NOT_FOUND, 1, 0});
+  const size_t taker = runs.FirstPhase(kMissingNode);
+  ASSERT_TRUE(WaitUntil([] { return Waiters().size() == 1; }, kBound));
+  const int taker_pid = Waiters()[0];
+  ASSERT_TRUE(WaitUntil([&] { return TimeoutsOf(taker_pid) >= 1; }, kBound));
+  EXPECT_EQ(OpenBoxes().size(), 1u) << "the taker went on while the lock was held";
+
+  // Released, the taker pauses; a newcomer arrives meanwhile, after the holder's handle is gone.
+  winsim::CloseAllBoxes();
+  auto released = [&] {
+    for (const TraceRow& row : Trace()) {
+      if (row.pid == taker_pid && row.call == "WaitForSingleObject" && row.result == "0") return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(WaitUntil(released, kBound));
+  const size_t newcomer = runs.FirstPhase(kMissingNode);
+  ASSERT_TRUE(WaitUntil([] { return OpenBoxes().size() == 1; }, kBound));
+  EXPECT_EQ(OpenBoxes()[0].pid, taker_pid);
+  ASSERT_TRUE(WaitUntil([] { return Waiters().size() == 2 || OpenBoxes().size() > 1; }, kBound));
+  const int newcomer_pid = Waiters().back();
+  ASSERT_TRUE(WaitUntil([&] { return TimeoutsOf(newcomer_pid) >= 1 || OpenBoxes().size() > 1; }, kBound));
+  EXPECT_EQ(OpenBoxes().size(), 1u) << "the newcomer went on while the released taker held the lock";
+
+  winsim::CloseAllBoxes();
+  ASSERT_TRUE(WaitUntil([&] { return OpenBoxes().size() == 1 && OpenBoxes()[0].pid == newcomer_pid; }, kBound));
+  winsim::CloseAllBoxes();
+  EXPECT_EQ(runs.ExitCode(holder), 0);
+  EXPECT_EQ(runs.ExitCode(taker), 0);
+  EXPECT_EQ(runs.ExitCode(newcomer), 0);
+  EXPECT_EQ(Holdings(Trace()).size(), 3u);
+  ExpectNoOverlap(Holdings(Trace()));
   EXPECT_FALSE(LockEventExists());
 }
 
 TEST(InstallLock, OneReleaseLetsExactlyOneOfTwoWaitersThrough) {
   LibraryMachine machine;
+  BackgroundRuns runs(machine);
   winsim::SetHoldBoxes(true);
   winsim::SetTrace(true);
-  auto holder = FirstPhaseAsync(machine, kMissingNode);
+  const size_t holder = runs.FirstPhase(kMissingNode);
   ASSERT_TRUE(WaitUntil([] { return OpenBoxes().size() == 1; }, kBound));
-  auto first_waiter = FirstPhaseAsync(machine, kMissingNode);
-  auto second_waiter = FirstPhaseAsync(machine, kMissingNode);
+  const size_t first_waiter = runs.FirstPhase(kMissingNode);
+  const size_t second_waiter = runs.FirstPhase(kMissingNode);
   ASSERT_TRUE(WaitUntil([] { return Waiters().size() == 2; }, kBound));
 
   winsim::CloseAllBoxes();
@@ -182,9 +213,9 @@ TEST(InstallLock, OneReleaseLetsExactlyOneOfTwoWaitersThrough) {
   winsim::CloseAllBoxes();
   ASSERT_TRUE(WaitUntil([&] { return OpenBoxes().size() == 1 && OpenBoxes()[0].pid == still_waiting; }, kBound));
   winsim::CloseAllBoxes();
-  EXPECT_TRUE(Ended(holder));
-  EXPECT_TRUE(Ended(first_waiter));
-  EXPECT_TRUE(Ended(second_waiter));
+  EXPECT_EQ(runs.ExitCode(holder), 0);
+  EXPECT_EQ(runs.ExitCode(first_waiter), 0);
+  EXPECT_EQ(runs.ExitCode(second_waiter), 0);
   EXPECT_EQ(Holdings(Trace()).size(), 3u);
   ExpectNoOverlap(Holdings(Trace()));
   EXPECT_FALSE(LockEventExists());
@@ -196,11 +227,19 @@ TEST(InstallLock, ProcessesTakingItRepeatedlyNeverOverlapNorHang) {
   winsim::SetTrace(true);
   constexpr int kProcesses = 3;
   constexpr int kTimes = 3;
-  std::vector<std::future<RunResult>> runs;
+  // Every phase holds the lock until its box is closed, so the others pile up waiting.
+  winsim::SetHoldBoxes(true);
+  BackgroundRuns runs(machine);
   for (int i = 0; i < kProcesses; ++i) {
-    runs.push_back(RunAsync(machine, "C:\\Kdr\\PHASERUN.EXE " + std::to_string(kTimes) + " " + kMissingNode));
+    runs.Start("C:\\Kdr\\PHASERUN.EXE " + std::to_string(kTimes) + " " + kMissingNode);
   }
-  for (auto& run : runs) EXPECT_TRUE(Ended(run));
+  for (int closed = 0; closed < kProcesses * kTimes; ++closed) {
+    ASSERT_TRUE(WaitUntil([] { return !OpenBoxes().empty(); }, kBound)) << closed << " boxes closed";
+    const auto open = OpenBoxes();
+    EXPECT_EQ(open.size(), 1u);
+    winsim::CloseBox(open[0].id);
+  }
+  for (size_t run = 0; run < kProcesses; ++run) EXPECT_EQ(runs.ExitCode(run), 0);
   const auto holdings = Holdings(Trace());
   EXPECT_EQ(holdings.size(), static_cast<size_t>(kProcesses * kTimes));
   ExpectNoOverlap(holdings);
@@ -210,11 +249,12 @@ TEST(InstallLock, ProcessesTakingItRepeatedlyNeverOverlapNorHang) {
 
 TEST(InstallLock, AHolderKilledWhileNobodyWaitsLeavesTheLockFree) {
   LibraryMachine machine;
+  BackgroundRuns runs(machine);
   winsim::SetHoldBoxes(true);
-  auto holder = FirstPhaseAsync(machine, kMissingNode);
+  const size_t holder = runs.FirstPhase(kMissingNode);
   ASSERT_TRUE(WaitUntil([] { return OpenBoxes().size() == 1; }, kBound));
   ASSERT_EQ(::kill(OpenBoxes()[0].pid, SIGKILL), 0);
-  ASSERT_EQ(holder.wait_for(kBound), std::future_status::ready);
+  ASSERT_NE(runs.ExitCode(holder), -1);
   EXPECT_TRUE(WaitUntil([] { return !LockEventExists(); }, kBound));
 
   winsim::SetHoldBoxes(false);
@@ -223,21 +263,22 @@ TEST(InstallLock, AHolderKilledWhileNobodyWaitsLeavesTheLockFree) {
   for (const TraceRow& row : Trace()) EXPECT_NE(row.call, "WaitForSingleObject");
 }
 
-// Each allocation of a phase fails in turn: the exception reaches the caller, and the phase leaves
-// neither a handle open nor the lock taken.
+// Each allocation of a phase under RunDLL32 fails in turn: the exception reaches RunDLL32, and the
+// phase has given back the lock and closed its key on the way out.
 struct UnwindCase {
   const char* name;
   bool shell;
-  bool second_phase;
+  const char* export_name;
   const char* command_line;
 };
 
-TEST(InstallLock, AnAllocationFailureUnwindsAndGivesEverythingBack) {
+TEST(InstallLock, AnAllocationFailureUnwindsToTheCallerAndGivesEverythingBack) {
   const UnwindCase cases[] = {
-      {"first phase, stored", false, false, "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr"},
-      {"first phase, started at once", true, false, "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr"},
-      {"first phase, error box", false, false, kMissingNode},
-      {"second phase", false, true, "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr"},
+      {"first phase, stored", false, "SchedulePrinterInstallation", "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr"},
+      {"first phase, started at once", true, "SchedulePrinterInstallation",
+       "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr"},
+      {"first phase, error box", false, "SchedulePrinterInstallation", kMissingNode},
+      {"second phase", false, "StartPrinterInstallation", "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr"},
   };
   for (const UnwindCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -245,26 +286,31 @@ TEST(InstallLock, AnAllocationFailureUnwindsAndGivesEverythingBack) {
     machine.AddDeviceNode("Enum\\LPTENUM\\QUORLK44710E4E\\LPT1", "Kdr 4471");
     machine.PutSetupProgram("C:\\Kdr\\Setup.Exe");
     if (c.shell) winsim::AddWindow("Program Manager", false);
-    winsim::AddFault({"WinExec", "", ERROR_FILE_NOT_FOUND, -1, 0});
+    const winsim::FaultRule no_second_phase{"WinExec", "", ERROR_FILE_NOT_FOUND, -1, 0};
+    winsim::SetTrace(true);
     int failures = 0;
     for (int skip = 0; skip < 100; ++skip) {
+      SCOPED_TRACE("allocation " + std::to_string(skip + 1));
       WriteValue("Enum\\LPTENUM\\QUORLK44710E4E\\LPT1", "ConfigFlags", REG_BINARY, std::string(4, '\0'));
       WriteValue(kRunKey, "Kdr 4471", REG_SZ, std::string("RunDLL32 K4471PNP,x\0", 20));
-      winsim::AddFault({"HeapAlloc", "", ERROR_NOT_ENOUGH_MEMORY, 1, skip});
-      bool threw = false;
-      try {
-        if (c.second_phase)
-          machine.Start(c.command_line);
-        else
-          machine.Schedule(c.command_line);
-      } catch (const std::bad_alloc&) {
-        threw = true;
-      }
       winsim::ClearFaults();
-      winsim::AddFault({"WinExec", "", ERROR_FILE_NOT_FOUND, -1, 0});
-      EXPECT_EQ(OpenHandlesBesides(machine.Library()), std::vector<std::string>()) << "allocation " << skip;
-      EXPECT_FALSE(LockEventExists()) << "allocation " << skip;
-      if (!threw) break;
+      winsim::AddFault(no_second_phase);
+      winsim::AddFault({"HeapAlloc", "", ERROR_NOT_ENOUGH_MEMORY, 1, skip});
+      const int64_t before = Trace().empty() ? 0 : Trace().back().id;
+
+      const auto run = testing_support::Winsim(
+          machine.Folder(), {"run", std::string("RUNDLL32.EXE K4471PNP,") + c.export_name + " " + c.command_line});
+
+      for (const TraceRow& row : Trace()) {
+        if (row.id > before && row.result == "left open") {
+          EXPECT_EQ(row.args.find("key"), std::string::npos) << row.args;
+          EXPECT_EQ(row.args.find("event"), std::string::npos) << row.args;
+        }
+      }
+      EXPECT_FALSE(LockEventExists());
+      if (run.exit_code == 0) break;
+      EXPECT_EQ(run.exit_code, 3) << "RunDLL32 names an exception that left the entry";
+      EXPECT_NE(run.err.find("bad_alloc"), std::string::npos) << run.err;
       ++failures;
     }
     EXPECT_GE(failures, 3) << "every allocation of the phase failed once";

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <future>
 
 #include <winsim/call.h>
 #include <winsim/windows_table.h>
@@ -254,17 +253,15 @@ TEST(Installation, EachFailureShowsOneErrorBoxAndKeepsWhatWasDone) {
 
 TEST(Installation, AnErrorBoxOfTheFirstPhaseKeepsTheSecondWaitingUntilItIsClosed) {
   LibraryMachine machine;
+  BackgroundRuns runs(machine);
   Prepared(machine);
   PutSetup(machine);
   winsim::SetHoldBoxes(true);
   winsim::SetTrace(true);
-  auto first = std::async(std::launch::async,
-                          [&] { return RunPhase(machine, "SchedulePrinterInstallation", "Enum\\Missing C:\\Kdr"); });
+  const size_t first = runs.FirstPhase("Enum\\Missing C:\\Kdr");
   ASSERT_TRUE(WaitUntil([] { return Boxes().size() == 1; }, kBound));
   const int first_pid = Boxes()[0].pid;
-  auto second = std::async(std::launch::async, [&] {
-    return RunPhase(machine, "StartPrinterInstallation", std::string(kNode) + " C:\\Kdr");
-  });
+  const size_t second = runs.SecondPhase(std::string(kNode) + " C:\\Kdr");
   // The second phase waits a few slices, looking at its messages between them, and touches nothing.
   auto slices = [&] {
     int timeouts = 0, peeks = 0;
@@ -283,8 +280,8 @@ TEST(Installation, AnErrorBoxOfTheFirstPhaseKeepsTheSecondWaitingUntilItIsClosed
 
   winsim::CloseAllBoxes();
   EXPECT_TRUE(WaitUntil([] { return StartsOf("Setup.Exe").count == 1; }, kBound));
-  EXPECT_EQ(first.get().exit_code, 0);
-  EXPECT_EQ(second.get().exit_code, 0);
+  EXPECT_EQ(runs.ExitCode(first), 0);
+  EXPECT_EQ(runs.ExitCode(second), 0);
   EXPECT_FALSE(ReadValue(kRunKey, kModel).has_value());
 }
 

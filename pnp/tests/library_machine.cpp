@@ -51,6 +51,28 @@ void LibraryMachine::PutSetupProgram(const std::string& windows_path) const {
   Put(testing_support::BinPath("setup_standin.exe"), windows_path);
 }
 
+BackgroundRuns::~BackgroundRuns() {
+  winsim::SetHoldBoxes(false);
+  winsim::CloseAllBoxes();
+  for (size_t run = 0; run < runs_.size(); ++run) ExitCode(run);
+}
+
+size_t BackgroundRuns::Start(const std::string& command_line) {
+  runs_.push_back(std::async(std::launch::async, [folder = folder_, command_line] {
+    return testing_support::Winsim(folder, {"run", command_line});
+  }));
+  exit_codes_.emplace_back();
+  return runs_.size() - 1;
+}
+
+int BackgroundRuns::ExitCode(size_t run) {
+  if (!exit_codes_[run]) {
+    if (runs_[run].wait_for(std::chrono::minutes(2)) != std::future_status::ready) return -1;
+    exit_codes_[run] = runs_[run].get().exit_code;
+  }
+  return *exit_codes_[run];
+}
+
 void WriteValue(const std::string& key, const std::string& name, DWORD type, std::string_view data) {
   HKEY handle = nullptr;
   if (RegCreateKeyA(HKEY_LOCAL_MACHINE, key.c_str(), &handle) != ERROR_SUCCESS) throw std::runtime_error(key);

@@ -8,11 +8,13 @@
 #include <winsim/journal.h>
 
 #include <cstdint>
+#include <future>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "run.h"
 #include "temp_machine.h"
 
 namespace pnp_tests {
@@ -61,6 +63,32 @@ class LibraryMachine : public TempMachine {
 
  private:
   HMODULE library_ = nullptr;
+};
+
+// Programs run on the machine in the background, as `winsim run` runs them. When it goes, it lets
+// every box go, held or not, so that no program is left waiting on one, and waits for them all.
+class BackgroundRuns {
+ public:
+  explicit BackgroundRuns(const TempMachine& machine) : folder_(machine.Folder()) {}
+  ~BackgroundRuns();
+  BackgroundRuns(const BackgroundRuns&) = delete;
+  BackgroundRuns& operator=(const BackgroundRuns&) = delete;
+
+  // Starts the command line; the number names the run.
+  size_t Start(const std::string& command_line);
+  size_t FirstPhase(const std::string& installer_command_line) {
+    return Start("RUNDLL32.EXE K4471PNP,SchedulePrinterInstallation " + installer_command_line);
+  }
+  size_t SecondPhase(const std::string& installer_command_line) {
+    return Start("RUNDLL32.EXE K4471PNP,StartPrinterInstallation " + installer_command_line);
+  }
+  // The run's exit code once it has ended; -1 when it doesn't end within two minutes.
+  int ExitCode(size_t run);
+
+ private:
+  std::filesystem::path folder_;
+  std::vector<std::future<testing_support::RunResult>> runs_;
+  std::vector<std::optional<int>> exit_codes_;
 };
 
 // Registry of the machine in use, through the machine's own calls.
