@@ -21,6 +21,19 @@ wait_for_chained() {
   for _ in $(seq 1 500); do [ -s "$machine/chained.log" ] && break; sleep 0.01; done
   cat "$machine/chained.log" 2>/dev/null || echo "(the chained command did not start)"
 }
+# A printer whose driver is named like it: NAME PORT [--needs-admin]
+printer() { ws printer add "$1" --driver "$1" --port "$2" "${@:3}"; }
+# TITLE PROGRAM WINPATH COMMAND-TAIL: puts the uninstaller on the seeded machine, runs it, shows the changes.
+uninstall_round() {
+  ws put "$bin/$2" "$3" >/dev/null
+  chained_program
+  ws snapshot "$work/before.snap" >/dev/null
+  step "$1: $3 $4"
+  ws run "$3 $4" && echo "exit code $?"
+  wait_for_chained
+  step "$1: what changed"
+  ws diff "$work/before.snap"
+}
 
 step "Windows 98: a machine with the K5583 PCL 6 model installed"
 machine=$work/win98
@@ -51,18 +64,10 @@ printf '[Version]\r\nSignature=$CHICAGO$\r\n\r\n[K5583.DRV]\r\nCopyFiles=K5583\r
 printf '[Version]\r\nSignature=$CHICAGO$\r\n\r\n[OTHER.DRV]\r\n' >"$work/other.inf"
 ws put "$work/match.inf" 'C:\WINDOWS\INF\OEM3.INF' >/dev/null
 ws put "$work/other.inf" 'C:\WINDOWS\INF\OEM4.INF' >/dev/null
-ws printer add 'Quorl K5583 PCL 6' --driver 'Quorl K5583 PCL 6' --port LPT1:
-ws printer add 'Pardu Strivon K3vn PCL-5e' --driver 'Pardu Strivon K3vn PCL-5e' --port LPT1: --needs-admin
-ws printer add 'Office Laser' --driver 'Office Laser' --port LPT2:
-ws put "$bin/w9xpurge.exe" 'C:\KIT\W9XPURGE.EXE' >/dev/null
-chained_program
-ws snapshot "$work/98.snap" >/dev/null
-
-step "Windows 98: W9XPURGE.EXE /f2 C:\\KIT\\DONE.EXE /quiet"
-ws run 'C:\KIT\W9XPURGE.EXE /f2 C:\KIT\DONE.EXE /quiet' && echo "exit code $?"
-wait_for_chained
-step "Windows 98: what changed"
-ws diff "$work/98.snap"
+printer 'Quorl K5583 PCL 6' LPT1:
+printer 'Pardu Strivon K3vn PCL-5e' LPT1: --needs-admin
+printer 'Office Laser' LPT2:
+uninstall_round "Windows 98" w9xpurge.exe 'C:\KIT\W9XPURGE.EXE' '/f2 C:\KIT\DONE.EXE /quiet'
 
 step "Windows NT 4.0: a machine with the K4471 PCL model installed"
 machine=$work/nt4
@@ -79,15 +84,7 @@ REGEDIT4
 [$prn\Environments\Windows NT X86\Drivers\Version-2\Office Laser]
 "Driver"="OFFICE.DLL"
 REG
-ws printer add 'Quorl K4471 PCL' --driver 'Quorl K4471 PCL' --port LPT1:
-ws printer add 'Pardu Strivon K3vn PCL 6' --driver 'Pardu Strivon K3vn PCL 6' --port LPT1:
-ws printer add 'Office Laser' --driver 'Office Laser' --port LPT2:
-ws put "$bin/ntpurge.exe" 'C:\KIT\NTPURGE.EXE' >/dev/null
-chained_program
-ws snapshot "$work/nt.snap" >/dev/null
-
-step "Windows NT 4.0: NTPURGE.EXE /F2 C:\\KIT\\DONE.EXE"
-ws run 'C:\KIT\NTPURGE.EXE /F2 C:\KIT\DONE.EXE' && echo "exit code $?"
-wait_for_chained
-step "Windows NT 4.0: what changed"
-ws diff "$work/nt.snap"
+printer 'Quorl K4471 PCL' LPT1:
+printer 'Pardu Strivon K3vn PCL 6' LPT1:
+printer 'Office Laser' LPT2:
+uninstall_round "Windows NT 4.0" ntpurge.exe 'C:\KIT\NTPURGE.EXE' '/F2 C:\KIT\DONE.EXE'

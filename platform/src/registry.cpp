@@ -126,15 +126,28 @@ LONG CreateKey(HKEY key, LPCSTR sub, PHKEY result) {
   return ERROR_SUCCESS;
 }
 
+// A value name as the calls take it (null is the default value) and as it is stored to be found.
+struct ValueName {
+  std::string_view name;
+  std::string folded;
+};
+
+LONG CheckedValueName(LPCSTR name, ValueName* out) {
+  const unsigned codepage = CodePage();
+  out->name = name ? name : "";
+  if (reg::NameCheck check = reg::CheckValueName(out->name, codepage); !check) return static_cast<LONG>(check.error);
+  out->folded = reg::Folded(out->name, codepage);
+  return ERROR_SUCCESS;
+}
+
 LONG QueryValue(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
   if (reserved || (data && !size)) return ERROR_INVALID_PARAMETER;
   auto base = Resolve(key);
   if (!base) return ERROR_INVALID_HANDLE;
-  const unsigned codepage = CodePage();
-  const std::string_view value_name = name ? name : "";
-  if (reg::NameCheck check = reg::CheckValueName(value_name, codepage); !check) return static_cast<LONG>(check.error);
+  ValueName value_name;
+  if (LONG error = CheckedValueName(name, &value_name); error != ERROR_SUCCESS) return error;
   Db& db = Database();
-  std::optional<reg::ValueData> value = reg::FindValue(db, base->Id(), reg::Folded(value_name, codepage));
+  std::optional<reg::ValueData> value = reg::FindValue(db, base->Id(), value_name.folded);
   if (!value) return Gone(db, *base) ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND;
   const DWORD needed = static_cast<DWORD>(value->data.size());
   if (type) *type = value->type;
@@ -153,13 +166,12 @@ LONG SetValue(HKEY key, LPCSTR name, DWORD type, const BYTE* data, DWORD size) {
   if (!base) return ERROR_INVALID_HANDLE;
   // Windows reads the caller's buffer and faults on a null one.
   if (!data && size) return ERROR_NOACCESS;
-  const unsigned codepage = CodePage();
-  const std::string_view value_name = name ? name : "";
-  if (reg::NameCheck check = reg::CheckValueName(value_name, codepage); !check) return static_cast<LONG>(check.error);
+  ValueName value_name;
+  if (LONG error = CheckedValueName(name, &value_name); error != ERROR_SUCCESS) return error;
   Db& db = Database();
   Tx tx(db);
   if (Gone(db, *base)) return ERROR_KEY_DELETED;
-  reg::SetValue(db, base->Id(), value_name, reg::Folded(value_name, codepage), type, data, size);
+  reg::SetValue(db, base->Id(), value_name.name, value_name.folded, type, data, size);
   tx.Commit();
   return ERROR_SUCCESS;
 }
@@ -167,13 +179,12 @@ LONG SetValue(HKEY key, LPCSTR name, DWORD type, const BYTE* data, DWORD size) {
 LONG DeleteValue(HKEY key, LPCSTR name) {
   auto base = Resolve(key);
   if (!base) return ERROR_INVALID_HANDLE;
-  const unsigned codepage = CodePage();
-  const std::string_view value_name = name ? name : "";
-  if (reg::NameCheck check = reg::CheckValueName(value_name, codepage); !check) return static_cast<LONG>(check.error);
+  ValueName value_name;
+  if (LONG error = CheckedValueName(name, &value_name); error != ERROR_SUCCESS) return error;
   Db& db = Database();
   Tx tx(db);
   if (Gone(db, *base)) return ERROR_KEY_DELETED;
-  if (!reg::DeleteValue(db, base->Id(), reg::Folded(value_name, codepage))) return ERROR_FILE_NOT_FOUND;
+  if (!reg::DeleteValue(db, base->Id(), value_name.folded)) return ERROR_FILE_NOT_FOUND;
   tx.Commit();
   return ERROR_SUCCESS;
 }
