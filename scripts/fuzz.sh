@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-10}
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -DWINSIM_FUZZ=ON -DWINSIM_BENCH=OFF \
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DWINSIM_FUZZ=ON -DWINSIM_BENCH=OFF -DWINSIM_WERROR=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz --target fuzz_targets -j"$(nproc)"
 

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 scripts/build.sh
 (cd build && ctest --output-on-failure -j2)
 
-cmake -S . -B build-asan -DWINSIM_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build-asan -DWINSIM_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWINSIM_WERROR=ON >/dev/null
 cmake --build build-asan -j"$(nproc)"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j2)
 
