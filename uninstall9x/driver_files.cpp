@@ -1,10 +1,10 @@
 #include "driver_files.h"
 
+#include "saved_directory.h"
+
 void DeleteDriverFiles(const LPCSTR* names) {
-  char savedDir[256];
-  DWORD savedLength = GetCurrentDirectoryA(sizeof savedDir, savedDir);
-  // A folder that does not fit could not be made current again afterwards.
-  if (savedLength == 0 || savedLength >= sizeof savedDir) return;
+  SavedDirectory savedDir;
+  if (!savedDir.IsSaved()) return;
 
   char systemDir[256];
   UINT systemLength = GetSystemDirectoryA(systemDir, sizeof systemDir);
@@ -12,5 +12,4 @@ void DeleteDriverFiles(const LPCSTR* names) {
   if (systemLength != 0 && systemLength < sizeof systemDir && SetCurrentDirectoryA(systemDir)) {
     for (const LPCSTR* name = names; name && *name; ++name) DeleteFileA(*name);
   }
-  SetCurrentDirectoryA(savedDir);
 }

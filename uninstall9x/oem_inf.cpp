@@ -3,6 +3,8 @@
 #include <share.h>
 #include <string.h>
 
+#include "saved_directory.h"
+
 namespace {
 
 const int kOemInfCount = 500;
@@ -25,9 +27,8 @@ void DeleteOemInfFiles(void) {
   char header[20];
   lstrcpyA(header, "[K5583.DRV]");
 
-  char savedDir[256];
-  DWORD savedLength = GetCurrentDirectoryA(sizeof savedDir, savedDir);
-  if (savedLength == 0 || !Fits(savedLength, sizeof savedDir)) return;
+  SavedDirectory savedDir;
+  if (!savedDir.IsSaved()) return;
 
   char infDir[256];
   UINT windowsLength = GetWindowsDirectoryA(infDir, sizeof infDir);
@@ -63,5 +64,4 @@ void DeleteOemInfFiles(void) {
       if (match) DeleteFileA(fileName);
     }
   }
-  SetCurrentDirectoryA(savedDir);
 }
