@@ -8,6 +8,7 @@
 # DEF files give the module's export table (names and ordinals).
 
 set(WINSIM_MODULE_IMAGE_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/../platform/internal)
+set(WINSIM_PUBLIC_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/../platform/include)
 
 function(winsim_resources target rc)
   if(NOT rc)
@@ -16,7 +17,7 @@ function(winsim_resources target rc)
   get_filename_component(rc_abs ${rc} ABSOLUTE)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}_rc.cpp)
   add_custom_command(OUTPUT ${out}
-    COMMAND winrc ${rc_abs} ${out} --depfile ${out}.d
+    COMMAND winrc --cpp ${CMAKE_C_COMPILER} -I ${WINSIM_PUBLIC_INCLUDE} ${rc_abs} ${out} --depfile ${out}.d
     DEPENDS winrc ${rc_abs}
     DEPFILE ${out}.d
     COMMENT "Compiling resources ${rc}")

@@ -1,7 +1,8 @@
 // winrc, the machine's resource compiler: resource scripts and module-definition files to C++.
 //
-//   winrc SCRIPT.rc OUT.cpp [--depfile OUT.d]   the module's resources
-//   winrc --def FILE.def OUT.cpp                 the module's export table
+//   winrc [--cpp CC] [-I DIR]... SCRIPT.rc OUT.cpp [--depfile OUT.d]
+//                                 the module's resources, preprocessed by CC (cc) with <headers> in DIR
+//   winrc --def FILE.def OUT.cpp  the module's export table
 #include "compile_error.h"
 #include "emit.h"
 #include "module_definition.h"
@@ -19,7 +20,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kUsage =
-    "usage: winrc SCRIPT.rc OUT.cpp [--depfile OUT.d]\n"
+    "usage: winrc [--cpp CC] [-I DIR]... SCRIPT.rc OUT.cpp [--depfile OUT.d]\n"
     "       winrc --def FILE.def OUT.cpp\n";
 
 // Written beside and renamed over, so that a failed run never leaves half a source for the build.
@@ -56,8 +57,9 @@ int CompileDefinition(const fs::path& def, const fs::path& out) {
   return 0;
 }
 
-int CompileResources(const fs::path& script, const fs::path& out, const fs::path& depfile) {
-  winrc::CompiledScript compiled = winrc::CompileScript(script);
+int CompileResources(const winrc::PreprocessorSettings& settings, const fs::path& script, const fs::path& out,
+                     const fs::path& depfile) {
+  winrc::CompiledScript compiled = winrc::CompileScript(script, settings);
   WriteFile(out,
             winrc::ResourceSource(winrc::PackResources(std::move(compiled.resources)), script.filename().string()));
   if (!depfile.empty()) {
@@ -74,8 +76,14 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   try {
     if (args.size() == 3 && args[0] == "--def") return CompileDefinition(args[1], args[2]);
-    if (args.size() == 2 && args[0] != "--def") return CompileResources(args[0], args[1], {});
-    if (args.size() == 4 && args[2] == "--depfile") return CompileResources(args[0], args[1], args[3]);
+    winrc::PreprocessorSettings settings;
+    while (args.size() >= 2 && (args[0] == "--cpp" || args[0] == "-I")) {
+      if (args[0] == "--cpp") settings.compiler = args[1];
+      if (args[0] == "-I") settings.include_folders.push_back(args[1]);
+      args.erase(args.begin(), args.begin() + 2);
+    }
+    if (args.size() == 2 && args[0] != "--def") return CompileResources(settings, args[0], args[1], {});
+    if (args.size() == 4 && args[2] == "--depfile") return CompileResources(settings, args[0], args[1], args[3]);
     std::fputs(kUsage, stderr);
     return 2;
   } catch (const std::exception& e) {

@@ -2,25 +2,79 @@
 
 #include "compile_error.h"
 
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cctype>
-#include <fstream>
+#include <cerrno>
+#include <set>
 #include <sstream>
+
+extern char** environ;
 
 namespace fs = std::filesystem;
 
 namespace winrc {
 namespace {
 
-constexpr int kMaxIncludeDepth = 16;
+struct Output {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
 
-std::string Trim(const std::string& s) {
-  size_t begin = s.find_first_not_of(" \t\r\f\v");
-  if (begin == std::string::npos) return {};
-  size_t end = s.find_last_not_of(" \t\r\f\v");
-  return s.substr(begin, end - begin + 1);
+// Runs `argv` in `folder` and collects both of its streams, read together so that neither can fill up
+// and stall the other.
+Output RunIn(const fs::path& folder, const std::vector<std::string>& argv) {
+  int out_pipe[2], err_pipe[2];
+  if (pipe(out_pipe) != 0) throw CompileError("cannot run the preprocessor: no pipe");
+  if (pipe(err_pipe) != 0) {
+    close(out_pipe[0]);
+    close(out_pipe[1]);
+    throw CompileError("cannot run the preprocessor: no pipe");
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
+  posix_spawn_file_actions_addclose(&actions, out_pipe[0]);
+  posix_spawn_file_actions_addclose(&actions, err_pipe[0]);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+
+  Output result;
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  for (int open = 2; spawned == 0 && open > 0;) {
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !fds[i].revents) continue;
+      char buffer[65536];
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+  if (spawned != 0) throw CompileError("cannot run the preprocessor " + argv[0]);
+  while (waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
+  }
+  return result;
 }
-
-bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
 bool IsHeader(const fs::path& file) {
   std::string ext = file.extension().string();
@@ -28,283 +82,62 @@ bool IsHeader(const fs::path& file) {
   return ext == ".h" || ext == ".hpp" || ext == ".c";
 }
 
-// Removes // and /* */ comments, leaving string literals alone; `in_block` carries an open
-// block comment from one line to the next.
-std::string StripComments(const std::string& line, bool* in_block) {
-  std::string out;
-  bool in_string = false;
-  for (size_t i = 0; i < line.size(); ++i) {
-    char c = line[i];
-    if (*in_block) {
-      if (c == '*' && i + 1 < line.size() && line[i + 1] == '/') {
-        *in_block = false;
-        ++i;
-        out += ' ';
-      }
-      continue;
-    }
-    if (in_string) {
-      out += c;
-      if (c == '\\' && i + 1 < line.size()) {
-        out += line[++i];
-      } else if (c == '"') {
-        in_string = false;
-      }
-      continue;
-    }
-    if (c == '"') {
-      in_string = true;
-      out += c;
-    } else if (c == '/' && i + 1 < line.size() && line[i + 1] == '/') {
-      break;
-    } else if (c == '/' && i + 1 < line.size() && line[i + 1] == '*') {
-      *in_block = true;
-      ++i;
-    } else {
-      out += c;
-    }
+// A line marker `# 12 "file" flags`: sets the file and the number of the next line.
+bool ReadLineMarker(const std::string& line, int* number, std::string* file) {
+  if (line.size() < 4 || line[0] != '#' || line[1] != ' ' || !std::isdigit(static_cast<unsigned char>(line[2])))
+    return false;
+  size_t quote = line.find('"');
+  if (quote == std::string::npos) return false;
+  *number = std::stoi(line.substr(2, quote - 2));
+  file->clear();
+  for (size_t i = quote + 1; i < line.size() && line[i] != '"'; ++i) {
+    if (line[i] == '\\' && i + 1 < line.size()) ++i;
+    *file += line[i];
   }
-  return out;
+  return true;
 }
 
-// Evaluates the expression of #if / #elif: integers, symbols, defined(X), !, &&, ||, ==, !=, ( ).
-class Condition {
- public:
-  Condition(const std::string& text, const std::map<std::string, std::string>& defines, const std::string& file,
-            int line)
-      : defines_(defines), file_(file), line_(line) {
-    Tokenize(text);
+// The preprocessor's error lines, without its source excerpts.
+std::string ErrorLines(const std::string& err) {
+  std::istringstream in(err);
+  std::string line, out;
+  while (std::getline(in, line)) {
+    if (line.find("error") == std::string::npos) continue;
+    out += (out.empty() ? "" : "\n") + line;
   }
-
-  bool Evaluate() {
-    long value = Or();
-    if (pos_ != tokens_.size()) Fail("unexpected '" + tokens_[pos_] + "'");
-    return value != 0;
-  }
-
- private:
-  void Tokenize(const std::string& text) {
-    for (size_t i = 0; i < text.size();) {
-      char c = text[i];
-      if (std::isspace(static_cast<unsigned char>(c))) {
-        ++i;
-      } else if (IsWordChar(c)) {
-        size_t start = i;
-        while (i < text.size() && IsWordChar(text[i])) ++i;
-        tokens_.push_back(text.substr(start, i - start));
-      } else if (i + 1 < text.size() && (text.compare(i, 2, "&&") == 0 || text.compare(i, 2, "||") == 0 ||
-                                         text.compare(i, 2, "==") == 0 || text.compare(i, 2, "!=") == 0)) {
-        tokens_.push_back(text.substr(i, 2));
-        i += 2;
-      } else if (c == '!' || c == '(' || c == ')') {
-        tokens_.push_back(std::string(1, c));
-        ++i;
-      } else {
-        Fail(std::string("unsupported character '") + c + "' in a condition");
-      }
-    }
-  }
-
-  [[noreturn]] void Fail(const std::string& message) { throw CompileError(file_, line_, message); }
-
-  bool Take(const char* token) {
-    if (pos_ < tokens_.size() && tokens_[pos_] == token) {
-      ++pos_;
-      return true;
-    }
-    return false;
-  }
-
-  const std::string& Next() {
-    if (pos_ >= tokens_.size()) Fail("incomplete condition");
-    return tokens_[pos_++];
-  }
-
-  long Or() {
-    long value = And();
-    while (Take("||")) value = (And() != 0) || value != 0;
-    return value;
-  }
-
-  long And() {
-    long value = Compare();
-    while (Take("&&")) value = (Compare() != 0) && value != 0;
-    return value;
-  }
-
-  long Compare() {
-    long value = Unary();
-    if (Take("==")) return value == Unary();
-    if (Take("!=")) return value != Unary();
-    return value;
-  }
-
-  long Unary() {
-    if (Take("!")) return !Unary();
-    if (Take("(")) {
-      long value = Or();
-      if (!Take(")")) Fail("missing ')' in a condition");
-      return value;
-    }
-    const std::string& word = Next();
-    if (word == "defined") {
-      bool paren = Take("(");
-      const std::string& name = Next();
-      if (paren && !Take(")")) Fail("missing ')' after defined(" + name);
-      return defines_.count(name) ? 1 : 0;
-    }
-    if (std::isdigit(static_cast<unsigned char>(word[0]))) {
-      std::optional<long> value = IntegerLiteral(word);
-      if (!value) Fail("'" + word + "' is not a number");
-      return *value;
-    }
-    if (!IsWordChar(word[0])) Fail("unexpected '" + word + "'");
-    return DefineValue(defines_, word).value_or(0);
-  }
-
-  const std::map<std::string, std::string>& defines_;
-  std::string file_;
-  int line_;
-  std::vector<std::string> tokens_;
-  size_t pos_ = 0;
-};
-
-struct Branch {
-  bool outer_active;  // the enclosing block is active
-  bool active;        // this branch is active
-  bool taken;         // some branch of this block was active
-};
-
-class Run {
- public:
-  explicit Run(const fs::path& script) : script_folder_(script.parent_path()) { out_.defines["RC_INVOKED"] = "1"; }
-
-  Preprocessed Take(const fs::path& script) {
-    Read(script, script.filename().string(), false, 0);
-    return std::move(out_);
-  }
-
- private:
-  void Read(const fs::path& path, const std::string& name, bool header, int depth) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw CompileError("cannot read " + path.string());
-    out_.files.push_back(path);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    std::string content = buffer.str();
-
-    std::vector<Branch> branches;
-    bool in_block = false;
-    int number = 0;
-    size_t start = 0;
-    while (start < content.size()) {
-      size_t end = content.find('\n', start);
-      if (end == std::string::npos) end = content.size();
-      std::string raw = content.substr(start, end - start);
-      start = end + 1;
-      ++number;
-      const int first = number;
-      std::string text = Trim(StripComments(raw, &in_block));
-      // A directive continues on the next line after a trailing backslash.
-      while (!text.empty() && text[0] == '#' && text.back() == '\\' && start < content.size()) {
-        end = content.find('\n', start);
-        if (end == std::string::npos) end = content.size();
-        text.pop_back();
-        text += " " + Trim(StripComments(content.substr(start, end - start), &in_block));
-        start = end + 1;
-        ++number;
-      }
-      const bool active = branches.empty() || branches.back().active;
-      if (!text.empty() && text[0] == '#') {
-        Directive(Trim(text.substr(1)), path, name, first, header, depth, active, branches);
-      } else if (active && !header && !text.empty()) {
-        out_.lines.push_back({name, first, path.parent_path(), text});
-      }
-    }
-    if (!branches.empty()) throw CompileError(name, number, "missing #endif");
-  }
-
-  void Directive(const std::string& text, const fs::path& path, const std::string& name, int line, bool header,
-                 int depth, bool active, std::vector<Branch>& branches) {
-    size_t word_end = 0;
-    while (word_end < text.size() && IsWordChar(text[word_end])) ++word_end;
-    const std::string word = text.substr(0, word_end);
-    const std::string rest = Trim(text.substr(word_end));
-
-    if (word == "ifdef" || word == "ifndef" || word == "if") {
-      bool value = false;
-      if (active) {
-        if (word == "if") {
-          value = Condition(rest, out_.defines, name, line).Evaluate();
-        } else {
-          if (rest.empty()) throw CompileError(name, line, "#" + word + " needs a name");
-          value = out_.defines.count(rest) != 0;
-          if (word == "ifndef") value = !value;
-        }
-      }
-      branches.push_back({active, active && value, active && value});
-      return;
-    }
-    if (word == "elif" || word == "else" || word == "endif") {
-      if (branches.empty()) throw CompileError(name, line, "#" + word + " without #if");
-      Branch& b = branches.back();
-      if (word == "endif") {
-        branches.pop_back();
-      } else if (word == "else") {
-        b.active = b.outer_active && !b.taken;
-        b.taken = true;
-      } else {
-        bool value = b.outer_active && !b.taken && Condition(rest, out_.defines, name, line).Evaluate();
-        b.active = value;
-        b.taken = b.taken || value;
-      }
-      return;
-    }
-    if (!active) return;
-
-    if (word == "define") {
-      size_t n = 0;
-      while (n < rest.size() && IsWordChar(rest[n])) ++n;
-      if (n == 0) throw CompileError(name, line, "#define needs a name");
-      out_.defines[rest.substr(0, n)] = Trim(rest.substr(n));
-    } else if (word == "undef") {
-      out_.defines.erase(rest);
-    } else if (word == "include") {
-      Include(rest, path, name, line, depth);
-    } else if (word == "pragma") {
-      // code_page and the like: the script's bytes are taken as they are.
-    } else if (word == "error") {
-      throw CompileError(name, line, "#error " + rest);
-    } else if (!header) {
-      throw CompileError(name, line, "unsupported directive #" + word);
-    }
-  }
-
-  void Include(const std::string& rest, const fs::path& path, const std::string& name, int line, int depth) {
-    if (!rest.empty() && rest[0] == '<') return;
-    if (rest.size() < 2 || rest[0] != '"' || rest.back() != '"')
-      throw CompileError(name, line, "#include needs a quoted file name");
-    std::string target = rest.substr(1, rest.size() - 2);
-    for (char& c : target)
-      if (c == '\\') c = '/';
-    if (depth + 1 > kMaxIncludeDepth) throw CompileError(name, line, "#include nested too deep");
-    for (const fs::path& folder : {path.parent_path(), script_folder_}) {
-      fs::path candidate = folder / target;
-      std::error_code ec;
-      if (fs::is_regular_file(candidate, ec)) {
-        Read(candidate, target, IsHeader(candidate), depth + 1);
-        return;
-      }
-    }
-  }
-
-  fs::path script_folder_;
-  Preprocessed out_;
-};
+  return out.empty() ? "the preprocessor refused the script" : out;
+}
 
 }  // namespace
 
-Preprocessed Preprocess(const fs::path& script) { return Run(script).Take(script); }
+Preprocessed Preprocess(const fs::path& script, const PreprocessorSettings& settings) {
+  const fs::path folder = script.parent_path().empty() ? fs::path(".") : script.parent_path();
+  std::vector<std::string> argv = {settings.compiler, "-E", "-x", "c", "-std=c11", "-DRC_INVOKED", "-I."};
+  for (const fs::path& include : settings.include_folders) argv.push_back("-I" + fs::absolute(include).string());
+  argv.push_back(script.filename().string());
+  Output run = RunIn(folder, argv);
+  if (!WIFEXITED(run.status) || WEXITSTATUS(run.status) != 0) throw CompileError(ErrorLines(run.err));
+
+  Preprocessed out;
+  std::set<std::string> seen;
+  std::string file;
+  int number = 0;
+  std::istringstream in(run.out);
+  for (std::string line; std::getline(in, line);) {
+    if (ReadLineMarker(line, &number, &file)) {
+      // Names in angle brackets are the preprocessor's own (<built-in>, <command-line>).
+      if (!file.empty() && file[0] != '<' && seen.insert(file).second) out.files.push_back(folder / file);
+      continue;
+    }
+    const int this_number = number++;
+    if (file.empty() || file[0] == '<' || IsHeader(file)) continue;
+    if (line.rfind("#pragma", 0) == 0) continue;  // code_page and the like: bytes are taken as they are
+    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+    fs::path source = folder / file;
+    out.lines.push_back({fs::path(file).lexically_normal().string(), this_number, source.parent_path(), line});
+  }
+  return out;
+}
 
 std::optional<long> IntegerLiteral(std::string text) {
   while (!text.empty() && (text.back() == 'L' || text.back() == 'l' || text.back() == 'U' || text.back() == 'u'))
@@ -325,14 +158,6 @@ std::optional<long> IntegerLiteral(std::string text) {
     if (value > 0xFFFFFFFFL) return std::nullopt;
   }
   return value;
-}
-
-std::optional<long> DefineValue(const std::map<std::string, std::string>& defines, const std::string& name) {
-  auto it = defines.find(name);
-  if (it == defines.end()) return std::nullopt;
-  std::string text = it->second;
-  while (text.size() >= 2 && text.front() == '(' && text.back() == ')') text = Trim(text.substr(1, text.size() - 2));
-  return IntegerLiteral(text);
 }
 
 }  // namespace winrc

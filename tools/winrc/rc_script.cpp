@@ -88,8 +88,7 @@ std::vector<Token> Tokenize(const std::vector<SourceLine>& lines) {
 
 class Parser {
  public:
-  Parser(std::vector<Token> tokens, const Preprocessed& pre, CompiledScript* out)
-      : tokens_(std::move(tokens)), pre_(pre), out_(out) {}
+  Parser(std::vector<Token> tokens, CompiledScript* out) : tokens_(std::move(tokens)), out_(out) {}
 
   void Run() {
     while (pos_ < tokens_.size()) {
@@ -144,17 +143,18 @@ class Parser {
     if (sub.kind != Token::kWord) Fail(sub, "LANGUAGE needs a language and a sublanguage");
   }
 
+  // A number, or one in parentheses, as a #defined id reads once its macro is expanded.
   uint32_t Id(const Token& t) {
-    if (t.kind != Token::kWord) Fail(t, "expected a resource id, not '" + t.text + "'");
-    std::optional<long> value;
-    if (std::isdigit(static_cast<unsigned char>(t.text[0]))) {
-      value = IntegerLiteral(t.text);
-      if (!value) Fail(t, "'" + t.text + "' is not a number");
-    } else {
-      if (!pre_.defines.count(t.text)) Fail(t, "unknown symbol " + t.text + " (ids are numbers or #defined symbols)");
-      value = DefineValue(pre_.defines, t.text);
-      if (!value) Fail(t, "symbol " + t.text + " is not defined as a plain number");
+    if (t.kind == Token::kPunct && t.text == "(") {
+      const uint32_t id = Id(Next(t, "a resource id"));
+      if (!TakePunct(')')) Fail(t, "a resource id in parentheses must be a plain number");
+      return id;
     }
+    if (t.kind != Token::kWord) Fail(t, "expected a resource id, not '" + t.text + "'");
+    if (!std::isdigit(static_cast<unsigned char>(t.text[0])))
+      Fail(t, "unknown symbol " + t.text + " (ids are numbers or #defined symbols)");
+    std::optional<long> value = IntegerLiteral(t.text);
+    if (!value) Fail(t, "'" + t.text + "' is not a number");
     if (*value > 0xFFFF) Fail(t, "id " + std::to_string(*value) + " is above 65535");
     return static_cast<uint32_t>(*value);
   }
@@ -216,7 +216,6 @@ class Parser {
 
   std::vector<Token> tokens_;
   size_t pos_ = 0;
-  const Preprocessed& pre_;
   CompiledScript* out_;
   std::set<std::pair<uint32_t, uint32_t>> seen_;
   uint32_t next_icon_image_ = 1;
@@ -224,11 +223,11 @@ class Parser {
 
 }  // namespace
 
-CompiledScript CompileScript(const fs::path& script) {
-  Preprocessed pre = Preprocess(script);
+CompiledScript CompileScript(const fs::path& script, const PreprocessorSettings& settings) {
+  Preprocessed pre = Preprocess(script, settings);
   CompiledScript out;
   out.files = pre.files;
-  Parser(Tokenize(pre.lines), pre, &out).Run();
+  Parser(Tokenize(pre.lines), &out).Run();
   return out;
 }
 

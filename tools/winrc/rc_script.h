@@ -2,9 +2,11 @@
 #ifndef WINRC_RC_SCRIPT_H
 #define WINRC_RC_SCRIPT_H
 
+#include "preprocessor.h"
 #include "resource.h"
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace winrc {
@@ -15,7 +17,7 @@ struct CompiledScript {
 };
 
 // Throws CompileError naming the file and line of the first fault.
-CompiledScript CompileScript(const std::filesystem::path& script);
+CompiledScript CompileScript(const std::filesystem::path& script, const PreprocessorSettings& settings = {});
 
 }  // namespace winrc
 

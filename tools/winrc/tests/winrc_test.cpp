@@ -54,6 +54,7 @@ constexpr const char* kHeader =
     "#define IDS_HEX 0x141\n"
     "#define IDS_PAREN (348)\n"
     "#define IDS_EXPR (IDS_CAPTION + 1)\n"
+    "int HeaderDeclaration(void);  /* a header gives only its macros */\n"
     "#ifdef APSTUDIO_INVOKED\n"
     "#define _APS_NEXT_RESOURCE_VALUE 101\n"
     "#endif\n";
@@ -78,7 +79,7 @@ TEST(ResourceScript, StringTables) {
        "STRINGTABLE LANGUAGE 9, 1 { 1 \"one\" // not \"this\"\n}\nSTRINGTABLE BEGIN 2 \"two /* kept */\" END\n",
        {{1, "one"}, {2, "two /* kept */"}}},
       {"the resource editor's bookkeeping drops out",
-       "#include \"resource.h\"\n#include <winres.h>\n#include \"nowhere.h\"\n#ifdef APSTUDIO_INVOKED\n"
+       "#include \"resource.h\"\n#ifdef APSTUDIO_INVOKED\n"
        "1 TEXTINCLUDE\nBEGIN\n    \"resource.h\\0\"\nEND\n#endif\n#ifndef APSTUDIO_INVOKED\n"
        "STRINGTABLE BEGIN IDS_CAPTION \"kept\" END\n#endif\n"
        "#if defined(RC_INVOKED) && !defined(APSTUDIO_INVOKED)\nSTRINGTABLE BEGIN 1 \"if\" END\n#else\n"
@@ -103,16 +104,18 @@ TEST(ResourceScript, FaultsAreNamedWithTheirLine) {
       {"#include \"resource.h\"\nSTRINGTABLE\nBEGIN\n IDS_MISSING \"x\"\nEND\n",
        "app.rc:4: unknown symbol IDS_MISSING"},
       {"#include \"resource.h\"\nSTRINGTABLE BEGIN\n IDS_EXPR \"x\"\nEND\n",
-       "app.rc:3: symbol IDS_EXPR is not defined"},
+       "app.rc:3: a resource id in parentheses must be a plain number"},
       {"STRINGTABLE BEGIN\n 1 \"a\"\n 1 \"b\"\nEND\n", "app.rc:3: duplicate string id 1"},
       {"STRINGTABLE BEGIN\n 1 \"open\nEND\n", "app.rc:2: unterminated string"},
       {"STRINGTABLE BEGIN\n 1 \"a\"\n", "app.rc:1: STRINGTABLE without END"},
       {"STRINGTABLE BEGIN 70000 \"a\" END\n", "app.rc:1: id 70000 is above 65535"},
       {"STRINGTABLE BEGIN 1 2 END\n", "app.rc:1: expected a quoted string for string id 1"},
       {"\n1 DIALOG 0, 0, 10, 10\n", "app.rc:2: unsupported statement '1 DIALOG'"},
-      {"#ifdef X\nSTRINGTABLE BEGIN END\n", "app.rc:2: missing #endif"},
-      {"#endif\n", "app.rc:1: #endif without #if"},
-      {"#if (1\n#endif\n", "app.rc:1: missing ')'"},
+      // The preprocessor's own errors, named with their line.
+      {"#ifdef X\nSTRINGTABLE BEGIN END\n", "app.rc:1:"},
+      {"#endif\n", "app.rc:1:"},
+      {"#if (1\n#endif\n", "app.rc:1:"},
+      {"\n#include \"nowhere.h\"\n", "app.rc:2:"},
       {"1 ICON \"missing.ico\"\n", "app.rc:1: cannot read icon file"},
       {"1 ICON \"bad.ico\"\n", "app.rc:1: " /* path follows */},
   };
