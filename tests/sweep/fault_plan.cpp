@@ -99,7 +99,7 @@ std::string FirstTextArgument(const std::string& args) {
 }
 
 FaultChoice PlanFaults(const std::vector<winsim::TraceEntry>& trace, const std::vector<int>& pids,
-                       const std::set<std::string>& host_calls) {
+                       const std::set<std::string>& host_calls, const std::set<std::string>& unswept) {
   FaultChoice choice;
   std::set<std::string> sites;
   for (size_t at = 0; at < trace.size(); ++at) {
@@ -117,6 +117,10 @@ FaultChoice PlanFaults(const std::vector<winsim::TraceEntry>& trace, const std::
     }
     if (host_calls.count(call.call)) {
       ++choice.host_calls;
+      continue;
+    }
+    if (unswept.count(call.call)) {
+      ++choice.unswept;
       continue;
     }
     if (!sites

@@ -91,7 +91,8 @@ bool SweepCalls(const Scenario& scenario, const fs::path& work, bool verbose) {
   std::optional<Prepared> prepared = Prepare(scenario, work, scenario.name);
   if (!prepared) return false;
   const MachineRun& healthy = prepared->healthy;
-  const FaultChoice choice = PlanFaults(healthy.trace, SweptProcesses(scenario, healthy.trace), scenario.host_calls);
+  const FaultChoice choice =
+      PlanFaults(healthy.trace, SweptProcesses(scenario, healthy.trace), scenario.host_calls, scenario.unswept);
   size_t held = 0, elsewhere = 0;
   for (const PlannedFault& fault : choice.faults) {
     const MachineRun run = prepared->runner->Run(fault.rule);
@@ -114,6 +115,7 @@ bool SweepCalls(const Scenario& scenario, const fs::path& work, bool verbose) {
       "fail, %zu allocations, %zu of the host program",
       scenario.name.c_str(), choice.faults.size(), held, choice.calls, choice.cannot_fail, choice.allocations,
       choice.host_calls);
+  if (choice.unswept) std::printf("; %zu that the scenario leaves out", choice.unswept);
   if (elsewhere) std::printf("; %zu faults taken by the process beside it", elsewhere);
   std::printf("; %.0f s)\n", SecondsSince(started));
   std::fflush(stdout);

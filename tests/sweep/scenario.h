@@ -33,6 +33,8 @@ struct Scenario {
   std::vector<std::vector<std::string>> then = {};
   // Sweeps every process of the program, not only its first.
   bool every_process = false;
+  // Calls that this scenario does not fail; the scenario says why.
+  std::set<std::string> unswept = {};
   // For a scenario whose every run must end in one of a few ways: how the run ended, or empty when
   // it ended in none of them. The healthy run must end as `healthy_ending` says.
   std::function<std::string(const MachineRun&)> ending = {};
