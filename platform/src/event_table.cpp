@@ -116,7 +116,11 @@ bool OwnerGone(const TableLock& lock, uint32_t word, Clock::duration named_for) 
   const int pid = static_cast<int>(word & ~kContended);
   if (pid <= 0) return true;
   if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
-  return named_for >= kOwnerBound && !ProcessAlive({pid, lock.owner_start.load()});
+  // Only a lock held for a while is looked at closer: an owner that has ended but not yet been
+  // reaped, or a live process that the word names without holding the lock.
+  if (named_for < kLockSlice) return false;
+  const unsigned long long start = IdentifyProcess(pid).start;
+  return start == 0 || (named_for >= kOwnerBound && start != lock.owner_start.load());
 }
 
 }  // namespace
