@@ -27,10 +27,9 @@ BOOL CALLBACK TestForShell(HWND window, LPARAM) {
 
 int ShellCaptionLoader::ScheduleDeferredCommand(const char* value_name, const char* export_call, int add) {
   if (!g_shell_found) EnumWindows(TestForShell, 0);
-  if (g_shell_found && add) {
-    WinExec(CountedString(kDeferredCommandPrefix) + export_call, SW_SHOWNA);
-    return 1;
-  }
+  // A start that fails (31 or less) leaves the command to the Run value, so that the shell's next
+  // start still runs it.
+  if (g_shell_found && add && WinExec(CountedString(kDeferredCommandPrefix) + export_call, SW_SHOWNA) > 31) return 1;
   if (!value_name || !*value_name) return 0;
   if (add && (!export_call || !*export_call)) return 0;
   // Composed before the key is opened, so that running out of memory leaves no key open.
@@ -38,10 +37,11 @@ int ShellCaptionLoader::ScheduleDeferredCommand(const char* value_name, const ch
   HKEY run = nullptr;
   if (RegCreateKeyA(HKEY_LOCAL_MACHINE, kRunKey, &run) != ERROR_SUCCESS) return 0;
   if (add) {
-    RegSetValueExA(run, value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(static_cast<const char*>(command)),
-                   static_cast<DWORD>(command.GetLength()) + 1);
+    const LONG stored =
+        RegSetValueExA(run, value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(static_cast<const char*>(command)),
+                       static_cast<DWORD>(command.GetLength()) + 1);
     RegCloseKey(run);
-    return 1;
+    return stored == ERROR_SUCCESS ? 1 : 0;
   }
   const LONG deleted = RegDeleteValueA(run, value_name);
   const LONG closed = RegCloseKey(run);

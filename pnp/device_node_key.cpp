@@ -8,6 +8,8 @@ constexpr char kConfigFlags[] = "ConfigFlags";
 }  // namespace
 
 DeviceNodeKey::DeviceNodeKey(const char* path) {
+  // An empty path would open HKEY_LOCAL_MACHINE itself: no device node is named, so none is open.
+  if (!path || !*path) return;
   if (RegOpenKeyA(HKEY_LOCAL_MACHINE, path, &key_) != ERROR_SUCCESS) key_ = nullptr;
 }
 

@@ -9,7 +9,7 @@
 
 class DeviceNodeKey {
  public:
-  // Opens the key; one that does not open counts as not open, without a word.
+  // Opens the key; one that does not open, or an empty path, counts as not open, without a word.
   explicit DeviceNodeKey(const char* path);
   ~DeviceNodeKey();
   DeviceNodeKey(const DeviceNodeKey&) = delete;

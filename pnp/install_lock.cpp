@@ -29,18 +29,26 @@ HANDLE CreateLockEvent(bool* existed) {
 
 InstallLock::InstallLock() {
   bool existed = false;
-  HANDLE waited = OpenEventA(SYNCHRONIZE, FALSE, kLockName);
-  if (!waited) {
+  HANDLE waited = nullptr;
+  while (!waited) {
+    waited = OpenEventA(SYNCHRONIZE, FALSE, kLockName);
+    if (waited) break;
     event_ = CreateLockEvent(&existed);
-    if (!existed) return;
+    if (event_ && !existed) return;
     // Another taker created the event between our open and our create: it holds the lock.
     waited = event_;
+    // Neither open nor create gave a handle: nothing tells whether the lock is held, so never go
+    // on unguarded; pause as a released waiter does and try again.
+    if (!waited) Sleep(kPauseAfterReleaseMs);
   }
   WaitForRelease(waited);
   // The waited-on handle stays open through the pause: the event lives on, non-signalled, so a
-  // newcomer finds it and waits instead of creating a fresh one and going ahead of us.
-  Sleep(kPauseAfterReleaseMs);
-  event_ = CreateLockEvent(&existed);
+  // newcomer finds it and waits instead of creating a fresh one and going ahead of us. This phase
+  // took the release's signal, so it alone may go on, once it has a handle of its own.
+  do {
+    Sleep(kPauseAfterReleaseMs);
+    event_ = CreateLockEvent(&existed);
+  } while (!event_);
   CloseHandle(waited);
 }
 

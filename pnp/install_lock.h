@@ -11,8 +11,9 @@
 
 class InstallLock {
  public:
-  // Returns once this thread holds the lock. Waits without time-out, handling at most one
-  // window message per one-second slice, and pauses one second after a release.
+  // Returns once this thread holds the lock, with a handle to the event. Waits without time-out,
+  // handling at most one window message per one-second slice, and pauses one second after a
+  // release, or after the event could be neither opened nor created, before trying again.
   InstallLock();
   // Signals the event, which lets exactly one waiting phase through, and closes the handle.
   ~InstallLock();

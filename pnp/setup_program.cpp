@@ -20,6 +20,9 @@ CountedString SetupProgramPath(const CountedString& installation_directory) {
 }
 
 bool StartSetupProgram(const CountedString& program_path) {
+  // No Windows name holds a double quote: one here would end the quoting below early and start
+  // whatever program its first part names.
+  if (program_path.Find('"') >= 0) return false;
   // Quoted: unquoted, a blank in the directory would make the system try "C:\Program.exe" and the
   // like first, and start whatever program happens to be there.
   CountedString command = CountedString("\"") + program_path + "\"";

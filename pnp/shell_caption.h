@@ -11,8 +11,9 @@ class ShellCaptionLoader {
  public:
   ShellCaptionLoader();
 
-  // Runs `export_call` through RunDLL32 at once when the shell runs, else stores it as the Run
-  // value `value_name`; with `add` zero, removes that Run value instead. 1 on success, 0 on failure.
+  // Runs `export_call` through RunDLL32 at once when the shell runs, else (or when that start
+  // fails) stores it as the Run value `value_name`; with `add` zero, removes that Run value
+  // instead. 1 on success, 0 on failure, a value that could not be stored included.
   int ScheduleDeferredCommand(const char* value_name, const char* export_call, int add);
 };
 

@@ -13,8 +13,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -90,6 +93,8 @@ class Probe {
 };
 
 constexpr const char* kSynchronize = "100000";
+// The event table's file begins with its 8-byte magic, and then the word of its lock.
+constexpr std::streamoff kTableLockWord = 8;
 constexpr const char* kSynchronizeAndModify = "100002";
 
 bool EventExists(const char* name) {
@@ -164,6 +169,84 @@ TEST(EventsAcrossProcesses, AnEndingProcessReportsAndClosesWhatItLeftOpen) {
     }
     EXPECT_EQ(left_open, c.left_open);
     EXPECT_FALSE(EventExists("Left"));
+  }
+}
+
+// Windows sets no cap on how many processes hold one event: far more than a fixed table of holders
+// would take open it, and every handle given back leaves room for others.
+TEST(EventsAcrossProcesses, AnEventIsHeldByAnyNumberOfProcesses) {
+  constexpr int kProcesses = 100;
+  TempMachine machine;
+  HANDLE mine = CreateEventA(nullptr, FALSE, FALSE, "Crowd");
+  ASSERT_NE(mine, nullptr);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    std::vector<std::unique_ptr<Probe>> probes;
+    for (int i = 0; i < kProcesses; ++i)
+      probes.push_back(
+          std::make_unique<Probe>(machine, std::vector<std::string>{"open", "Crowd", kSynchronize, "hang"}));
+    for (auto& p : probes) {
+      ASSERT_TRUE(WaitUntil([&] { return !p->Lines().empty(); }));
+      EXPECT_EQ(p->Lines().front(), "opened");
+    }
+    for (auto& p : probes) p->Kill();
+  }
+  ASSERT_TRUE(CloseHandle(mine));
+  EXPECT_FALSE(EventExists("Crowd"));
+}
+
+// The table's file with its magic kept and garbage written over the rest of its fixed part.
+struct DamageCase {
+  const char* what;
+  std::function<std::string(size_t size)> garbage;
+};
+
+TEST(EventsAcrossProcesses, ADamagedTableIsLaidOutAfreshAndNoCallWaitsOnIt) {
+  const DamageCase cases[] = {
+      {"every byte 0xff", [](size_t size) { return std::string(size, '\xff'); }},
+      {"every byte 0x01", [](size_t size) { return std::string(size, '\x01'); }},
+      {"random bytes",
+       [](size_t size) {
+         std::mt19937 random(4471);
+         std::string bytes(size, '\0');
+         for (char& b : bytes) b = static_cast<char>(random());
+         return bytes;
+       }},
+      {"a lock word naming a live process that does not hold it",
+       [](size_t size) {
+         std::string bytes(size, '\0');
+         const uint32_t pid = static_cast<uint32_t>(::getpid());
+         std::memcpy(bytes.data(), &pid, sizeof pid);
+         return bytes;
+       }},
+  };
+  for (const DamageCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempMachine machine;
+    HANDLE before = CreateEventA(nullptr, TRUE, FALSE, "Before");
+    ASSERT_NE(before, nullptr);
+    const std::filesystem::path file = machine.Folder() / "events.shm";
+    {
+      std::fstream table(file, std::ios::in | std::ios::out | std::ios::binary);
+      const size_t size = 16384;
+      table.seekp(kTableLockWord);
+      const std::string garbage = c.garbage(size);
+      table.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+      ASSERT_TRUE(table.good());
+    }
+
+    Probe probe(machine, {"create", "After", "wait", "0", "set", "wait", "0", "close"});
+    ASSERT_EQ(probe.Finish(), 0) << "an event call hung or failed on the damaged table";
+    EXPECT_EQ(probe.Lines(), (std::vector<std::string>{"created", "timeout", "set", "signalled", "closed"}));
+    // This process's event went with the old table; the calls on it fail at once.
+    EXPECT_FALSE(SetEvent(before));
+    EXPECT_EQ(WaitForSingleObject(before, 0), WAIT_FAILED);
+    EXPECT_FALSE(EventExists("Before"));
+    HANDLE again = CreateEventA(nullptr, FALSE, FALSE, "Again");
+    EXPECT_NE(again, nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    CloseHandle(again);
+    CloseHandle(before);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <winsim/call.h>
+#include <winsim/machine.h>
 #include <winsim/windows_table.h>
 
 #include "library_machine.h"
@@ -15,8 +16,17 @@ constexpr char kNode[] = "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1";
 constexpr char kCommandLine[] = "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1 C:\\Kdr";
 constexpr char kModel[] = "Kdr 4471";
 
-// Keeps WinExec from starting anything: the calls stay in the trace, and the phase never looks at the result.
+// Keeps WinExec from starting anything: the calls stay in the trace.
 void RefuseWinExec() { winsim::AddFault({"WinExec", "", ERROR_FILE_NOT_FOUND, -1, 0}); }
+
+// RunDLL32 replaced by the stand-in setup program: a start of the deferred command succeeds and only
+// records itself under "RUNDLL32.EXE".
+void StandInRunDll32(const LibraryMachine& machine) {
+  machine.PutSetupProgram(winsim::CurrentMachine().Settings().windows_dir + "\\RUNDLL32.EXE");
+}
+bool StandInStarted(DWORD times) {
+  return testing_support::WaitUntil([&] { return StartsOf("RUNDLL32.EXE").count == times; });
+}
 
 int CallsOf(const char* call) {
   int count = 0;
@@ -45,14 +55,15 @@ TEST(DeferredCommand, OnlyAWindowCaptionedExactlyProgramManagerIsTheShell) {
     LibraryMachine machine;
     machine.AddDeviceNode(kNode, kModel);
     for (const char* caption : c.captions) winsim::AddWindow(caption, false);
-    RefuseWinExec();
+    StandInRunDll32(machine);
     winsim::SetTrace(true);
 
     machine.Schedule(kCommandLine);
 
     EXPECT_EQ(ReadValue(kRunKey, kModel).has_value(), !c.shell_found);
     EXPECT_EQ(CallsOf("WinExec"), c.shell_found ? 1 : 0);
-    EXPECT_TRUE(Boxes().empty()) << "a failed WinExec still counts as started";
+    EXPECT_TRUE(StandInStarted(c.shell_found ? 1 : 0));
+    EXPECT_TRUE(Boxes().empty());
   }
 }
 
@@ -75,7 +86,7 @@ TEST(DeferredCommand, StartsTheCommandThroughRunDll32WithoutActivatingIt) {
 TEST(DeferredCommand, OnceFoundTheShellCountsAsRunningForTheLifeOfTheLibrary) {
   LibraryMachine machine;
   machine.AddDeviceNode(kNode, kModel);
-  RefuseWinExec();
+  StandInRunDll32(machine);
   winsim::SetTrace(true);
 
   machine.Schedule(kCommandLine);  // no shell yet: stored
@@ -88,6 +99,7 @@ TEST(DeferredCommand, OnceFoundTheShellCountsAsRunningForTheLifeOfTheLibrary) {
 
   EXPECT_EQ(CallsOf("EnumWindows"), 2);
   EXPECT_EQ(CallsOf("WinExec"), 2);
+  EXPECT_TRUE(StandInStarted(2));
   EXPECT_EQ(ReadValue(kRunKey, kModel), (RegValue{REG_SZ, ""})) << "the value stored first was left alone";
 }
 

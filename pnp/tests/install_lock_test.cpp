@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 
 #include <winsim/call.h>
@@ -187,6 +188,97 @@ TEST(InstallLock, NeitherGapOfTheTwoStepTakeLetsASecondPhaseIn) {
   EXPECT_EQ(Holdings(Trace()).size(), 3u);
   ExpectNoOverlap(Holdings(Trace()));
   EXPECT_FALSE(LockEventExists());
+}
+
+// A taker whose open and create of the event both fail cannot tell whether the lock is held: it
+// pauses and tries again, as a released waiter does, and never goes on unguarded.
+TEST(InstallLock, ATakerThatCanNeitherOpenNorCreateTheEventPausesAndTriesAgain) {
+  LibraryMachine machine;
+  BackgroundRuns runs(machine);
+  winsim::SetHoldBoxes(true);
+  winsim::SetTrace(true);
+  const size_t holder = runs.FirstPhase(kMissingNode);
+  ASSERT_TRUE(WaitUntil([] { return OpenBoxes().size() == 1; }, kBound));
+  const int holder_pid = OpenBoxes()[0].pid;
+
+  winsim::AddFault({"OpenEventA", kLockName, ERROR_NOT_ENOUGH_MEMORY, 1, 0});
+  winsim::AddFault({"CreateEventA", kLockName, ERROR_NOT_ENOUGH_MEMORY, 1, 0});
+  const size_t taker = runs.FirstPhase(kMissingNode);
+  ASSERT_TRUE(WaitUntil([] { return Waiters().size() == 1 || OpenBoxes().size() > 1; }, kBound));
+  ASSERT_EQ(OpenBoxes().size(), 1u) << "the taker went on while the lock was held";
+  const int taker_pid = Waiters()[0];
+  ASSERT_TRUE(WaitUntil([&] { return TimeoutsOf(taker_pid) >= 1; }, kBound));
+  EXPECT_EQ(OpenBoxes().size(), 1u) << "the taker went on while the lock was held";
+  std::vector<std::string> calls;
+  for (const TraceRow& row : Trace()) {
+    if (row.pid == taker_pid && (row.call.rfind("OpenEventA", 0) == 0 || row.call.rfind("CreateEventA", 0) == 0 ||
+                                 row.call == "Sleep" || row.call == "WaitForSingleObject"))
+      calls.push_back(row.call);
+  }
+  ASSERT_GE(calls.size(), 5u);
+  EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 5),
+            (std::vector<std::string>{"OpenEventA [fault]", "CreateEventA [fault]", "Sleep", "OpenEventA",
+                                      "WaitForSingleObject"}));
+
+  winsim::CloseAllBoxes();
+  ASSERT_TRUE(WaitUntil([&] { return OpenBoxes().size() == 1 && OpenBoxes()[0].pid == taker_pid; }, kBound));
+  winsim::CloseAllBoxes();
+  EXPECT_EQ(runs.ExitCode(holder), 0);
+  EXPECT_EQ(runs.ExitCode(taker), 0);
+  const auto holdings = Holdings(Trace());
+  ASSERT_EQ(holdings.size(), 2u);
+  EXPECT_EQ(holdings[0].pid, holder_pid);
+  ExpectNoOverlap(holdings);
+  EXPECT_FALSE(LockEventExists());
+}
+
+// More phases than any fixed table of holders would take: a holder, and seventy second phases that
+// all open the event and wait on it while it is held, then go through one at a time.
+TEST(InstallLock, SeventyPhasesRacingForTheLockSerialiseWithOneSetupStartEach) {
+  constexpr size_t kPhases = 70;
+  LibraryMachine machine;
+  const std::string node = "Enum\\LPTENUM\\QUORLK44710E4E\\LPT1";
+  machine.AddDeviceNode(node, "Kdr 4471");
+  WriteValue(node, "ConfigFlags", REG_BINARY, std::string(4, '\0'));
+  machine.PutSetupProgram("C:\\Kdr\\Setup.Exe");
+  // While the shell runs, each second phase passes the gate again on the node that the last one marked.
+  winsim::AddWindow("Program Manager", false);
+  BackgroundRuns runs(machine);
+  winsim::SetHoldBoxes(true);
+  winsim::SetTrace(true);
+  runs.FirstPhase(kMissingNode);
+  ASSERT_TRUE(WaitUntil([] { return OpenBoxes().size() == 1; }, kBound));
+
+  // No winsim run waits for the phases started here: a failure ends those left, before the holder goes.
+  struct EndPhasesLeft {
+    const LibraryMachine& machine;
+    ~EndPhasesLeft() {
+      if (!testing::Test::HasFailure()) return;
+      for (int pid : Waiters()) {
+        std::ifstream command_line("/proc/" + std::to_string(pid) + "/cmdline");
+        std::string program;
+        std::getline(command_line, program, '\0');
+        if (program.rfind(machine.Folder().string(), 0) == 0) ::kill(pid, SIGKILL);
+      }
+    }
+  } end_phases_left{machine};
+  for (size_t i = 0; i < kPhases; ++i) {
+    ASSERT_GT(WinExec(("RUNDLL32.EXE K4471PNP,StartPrinterInstallation " + node + " C:\\Kdr").c_str(), SW_SHOWNA), 31u);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return Waiters().size() == kPhases; }, kBound)) << Waiters().size() << " wait";
+  EXPECT_EQ(StartsOf("Setup.Exe").count, 0u);
+  EXPECT_EQ(Boxes().size(), 1u);
+
+  winsim::CloseAllBoxes();
+  // Each phase after the first pauses a second after the release before it goes on.
+  EXPECT_TRUE(WaitUntil([&] { return StartsOf("Setup.Exe").count == kPhases; }, std::chrono::seconds(600)))
+      << StartsOf("Setup.Exe").count << " setup starts";
+  ASSERT_TRUE(WaitUntil([] { return !LockEventExists(); }, kBound));
+  EXPECT_EQ(StartsOf("Setup.Exe").count, kPhases);
+  EXPECT_EQ(Boxes().size(), 1u) << "a second phase showed a box";
+  const auto holdings = Holdings(Trace());
+  EXPECT_EQ(holdings.size(), kPhases + 1);
+  ExpectNoOverlap(holdings);
 }
 
 TEST(InstallLock, OneReleaseLetsExactlyOneOfTwoWaitersThrough) {

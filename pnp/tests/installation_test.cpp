@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <future>
 
 #include <winsim/call.h>
 #include <winsim/windows_table.h>
@@ -51,16 +52,62 @@ TEST(Installation, WhileTheShellRunsTheSecondPhaseStartsAtOnceAfterTheFirstRetur
 
   // The first phase gave the lock back before the second took it, and started it while holding it.
   int first_pid = 0, second_pid = 0;
-  int64_t started = 0, first_released = 0, second_taken = 0;
+  int64_t first_taken = 0, started = 0, first_released = 0, second_taken = 0, second_opened = 0;
   for (const TraceRow& row : Trace()) {
+    const bool lock_event = row.args.find(kLockName) != std::string::npos;
+    if (row.call == "CreateEventA" && lock_event && !first_pid) first_taken = row.id;
     if (row.call == "WinExec") first_pid = row.pid, started = row.id;
     if (row.call == "SetEvent" && row.pid == first_pid) first_released = row.id;
+    if (row.call == "CreateEventA" && lock_event && first_pid && row.pid != first_pid) second_taken = row.id;
     if (row.call == "RegOpenKeyA" && first_pid && row.pid != first_pid && !second_pid) {
-      second_pid = row.pid, second_taken = row.id;
+      second_pid = row.pid, second_opened = row.id;
     }
   }
+  ASSERT_TRUE(first_taken && started && first_released && second_taken && second_opened)
+      << "the trace lacks a call of the lock or of the phases";
+  EXPECT_LT(first_taken, started);
   EXPECT_LT(started, first_released);
   EXPECT_LT(first_released, second_taken);
+  EXPECT_LT(second_taken, second_opened);
+}
+
+// The second phase that the first starts at once comes up while the first still holds the lock (here
+// a second call of the first phase in the same process, kept by its error box): it waits, and
+// touches nothing until the box is closed.
+TEST(Installation, TheSecondPhaseStartedAtOnceWaitsWhileAFirstPhaseHoldsTheLock) {
+  LibraryMachine machine;
+  BackgroundRuns runs(machine);  // lets the held box go at the end, whatever happened
+  machine.AddDeviceNode(kNode, kModel);
+  machine.PutSetupProgram("C:\\Kdr\\Setup.Exe");
+  winsim::AddWindow("Program Manager", false);
+  // The second call's start fails and its Run value cannot be written: it shows its box.
+  winsim::AddFault({"WinExec", "", ERROR_FILE_NOT_FOUND, 1, 1});
+  winsim::AddFault({"RegSetValueExA", kModel, ERROR_ACCESS_DENIED, 1, 0});
+  winsim::SetHoldBoxes(true);
+  winsim::SetTrace(true);
+  const std::string line = std::string(kNode) + " C:\\Kdr";
+  auto phases = std::async(std::launch::async, [&] {
+    machine.Schedule(line.c_str());
+    machine.Schedule(line.c_str());
+  });
+  ASSERT_TRUE(WaitUntil([] { return Boxes().size() == 1; }, kBound));
+  auto second_phase_waits = [] {
+    for (const TraceRow& row : Trace()) {
+      if (row.pid != static_cast<int>(GetCurrentProcessId()) && row.call == "WaitForSingleObject" &&
+          row.result == "258")
+        return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(WaitUntil(second_phase_waits, kBound)) << "the second phase never waited";
+  EXPECT_EQ(StartsOf("Setup.Exe").count, 0u);
+  EXPECT_EQ(ReadValue(kNode, "ConfigFlags"), kConfigFlagsMark);
+
+  winsim::CloseAllBoxes();
+  phases.get();
+  EXPECT_TRUE(WaitUntil([] { return StartsOf("Setup.Exe").count == 1; }, kBound));
+  EXPECT_TRUE(WaitUntil(PhasesDone, kBound));
+  EXPECT_EQ(Boxes().size(), 1u);
 }
 
 TEST(Installation, WithoutTheShellTheRunValueWaitsForTheShellsNextStart) {

@@ -31,12 +31,13 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPST
   DWORD size = sizeof count;
   RegQueryValueExA(key, "Count", nullptr, nullptr, reinterpret_cast<BYTE*>(&count), &size);
   ++count;
-  RegSetValueExA(key, "Count", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
   SetText(key, "CommandLine", GetCommandLineA());
   char directory[MAX_PATH] = "";
   GetCurrentDirectoryA(sizeof directory, directory);
   SetText(key, "CurrentDirectory", directory);
   RegSetValueExA(key, "StartedAt", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&started_at), sizeof started_at);
+  // The count last: a reader that waits for it then finds the whole record of this start.
+  RegSetValueExA(key, "Count", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
   RegCloseKey(key);
   return 0;
 }

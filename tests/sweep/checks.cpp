@@ -1,5 +1,7 @@
 #include "checks.h"
 
+#include <algorithm>
+#include <cctype>
 #include <map>
 #include <set>
 
@@ -81,6 +83,21 @@ int SweptProcess(const Scenario& scenario, const std::vector<winsim::TraceEntry>
   return 0;
 }
 
+std::vector<int> SweptProcesses(const Scenario& scenario, const std::vector<winsim::TraceEntry>& trace) {
+  if (!scenario.every_process) return {SweptProcess(scenario, trace)};
+  // The trace names a program as it was started: "RunDLL32.exe" is RUNDLL32.EXE.
+  auto same_name = [&](const std::string& name) {
+    return std::equal(name.begin(), name.end(), scenario.program.begin(), scenario.program.end(),
+                      [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == std::toupper(b); });
+  };
+  std::vector<int> pids;
+  for (const winsim::TraceEntry& entry : trace) {
+    if (same_name(entry.program) && std::find(pids.begin(), pids.end(), entry.pid) == pids.end())
+      pids.push_back(entry.pid);
+  }
+  return pids;
+}
+
 const winsim::TraceEntry* FaultedCall(const MachineRun& run) {
   for (const winsim::TraceEntry& entry : run.trace) {
     if (entry.call.ends_with(kFaultMark)) return &entry;
@@ -94,6 +111,14 @@ std::vector<std::string> Problems(const Scenario& scenario, const MachineRun& he
   if (!run.process.overran && run.process.exit_code != scenario.exit_code)
     problems.push_back("exit code " + std::to_string(run.process.exit_code) + ": " + run.process.err);
   if (fault && !FaultedCall(run)) problems.push_back("the planned fault was never reached");
+  if (scenario.ending) {
+    const std::string ending = scenario.ending(run);
+    if (ending.empty())
+      problems.push_back(
+          "ended with none of: the setup program started, an error box, the second phase in the Run key");
+    else if (!fault && ending != scenario.healthy_ending)
+      problems.push_back("the healthy run ended with " + ending);
+  }
   if (fault) {
     for (std::string& missed : MissedSteps(scenario, healthy, run, fault->at)) problems.push_back(std::move(missed));
   }

@@ -15,6 +15,9 @@ namespace sweep {
 
 // The process of the scenario's program that the run started (the first one in the trace), or 0.
 int SweptProcess(const Scenario& scenario, const std::vector<winsim::TraceEntry>& trace);
+// The processes whose calls are swept, in the order they first called: the first of the program's,
+// or every one of them.
+std::vector<int> SweptProcesses(const Scenario& scenario, const std::vector<winsim::TraceEntry>& trace);
 
 // The call that the fault plan failed in the run, or null when the plan never struck.
 const winsim::TraceEntry* FaultedCall(const MachineRun& run);

@@ -1,5 +1,6 @@
 #include "fault_plan.h"
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <set>
@@ -97,12 +98,14 @@ std::string FirstTextArgument(const std::string& args) {
   return {};
 }
 
-FaultChoice PlanFaults(const std::vector<winsim::TraceEntry>& trace, int pid, const std::set<std::string>& host_calls) {
+FaultChoice PlanFaults(const std::vector<winsim::TraceEntry>& trace, const std::vector<int>& pids,
+                       const std::set<std::string>& host_calls, const std::set<std::string>& unswept) {
   FaultChoice choice;
   std::set<std::string> sites;
   for (size_t at = 0; at < trace.size(); ++at) {
     const winsim::TraceEntry& call = trace[at];
-    if (call.pid != pid || call.call == "<exit>") continue;
+    const auto process = std::find(pids.begin(), pids.end(), call.pid);
+    if (process == pids.end() || call.call == "<exit>") continue;
     ++choice.calls;
     if (kCannotFail.count(call.call)) {
       ++choice.cannot_fail;
@@ -116,7 +119,14 @@ FaultChoice PlanFaults(const std::vector<winsim::TraceEntry>& trace, int pid, co
       ++choice.host_calls;
       continue;
     }
-    if (!sites.insert(call.call + "(" + WithoutNumbers(call.args) + ") = " + WithoutNumbers(call.result)).second)
+    if (unswept.count(call.call)) {
+      ++choice.unswept;
+      continue;
+    }
+    if (!sites
+             .insert(std::to_string(process - pids.begin()) + " " + call.call + "(" + WithoutNumbers(call.args) +
+                     ") = " + WithoutNumbers(call.result))
+             .second)
       continue;
     PlannedFault fault;
     fault.at = at;

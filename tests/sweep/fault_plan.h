@@ -22,15 +22,17 @@ struct FaultChoice {
   size_t cannot_fail = 0;  // of them, calls that Windows never fails
   size_t allocations = 0;  // of them, allocations, which the allocation sweep fails one by one
   size_t host_calls = 0;   // of them, calls of the program that hosts the deliverable
+  size_t unswept = 0;      // of them, calls that the scenario leaves out
 };
 
-// One fault per call site among the calls that process `pid` made: calls that differ only in their
-// numbers (the same call in another round of a loop, at another address) are failed once, at the
-// first of them; a call on another handle, or that gave another kind of result (found, not found),
-// counts as another site.
+// One fault per call site among the calls that the processes `pids` made: calls that differ only in
+// their numbers (the same call in another round of a loop, at another address) are failed once, at
+// the first of them; a call on another handle, or that gave another kind of result (found, not
+// found), or made by another of the processes, counts as another site.
 // Each rule fails the k-th call of that name whose arguments hold the call's first text argument,
 // k counted over the whole trace, and only that one.
-FaultChoice PlanFaults(const std::vector<winsim::TraceEntry>& trace, int pid, const std::set<std::string>& host_calls);
+FaultChoice PlanFaults(const std::vector<winsim::TraceEntry>& trace, const std::vector<int>& pids,
+                       const std::set<std::string>& host_calls, const std::set<std::string>& unswept);
 
 // The allocation call that the allocation sweep fails.
 inline constexpr char kAllocationCall[] = "HeapAlloc";

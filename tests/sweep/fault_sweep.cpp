@@ -2,11 +2,13 @@
 // with exactly that call failing, each run on a fresh copy of the same machine, and checks that every
 // faulted run held: it finished, exited as it should, still made every later step, showed no more
 // boxes than allowed, left no handle open and the install lock free, and removed or changed nothing
-// that the healthy run keeps. Then the allocation sweep: each phase of the library with its k-th
-// allocation failing, k = 1, 2, ..., until a run makes no k-th allocation; the failure must reach
+// that the healthy run keeps; a whole installation must end with the setup program started, an error
+// box, or the second phase in the Run key for the shell's next start. Then the allocation sweep: each phase of the
+// library with its k-th allocation failing, k = 1, 2, ..., until a run makes no k-th allocation; the failure must reach
 // RunDLL32 (exit code 3, one line on stderr) with the lock given back and no handle left open.
 //
 //   fault_sweep [--verbose] [NAME...]   (NAME: run only the scenarios whose name holds it)
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -27,6 +29,7 @@ namespace {
 using namespace sweep;
 
 constexpr std::chrono::seconds kBound(30);
+constexpr int kHealthyAttempts = 3;
 // Far more than a phase makes: a sweep that gets there has found a run that never ends its allocations.
 constexpr int kMaxAllocations = 1000;
 
@@ -41,6 +44,16 @@ void Report(const std::string& what, const std::vector<std::string>& problems) {
   for (const std::string& problem : problems) std::printf("    %s\n", problem.c_str());
 }
 
+// Whether a swept process waited for the install lock.
+bool Waited(const Scenario& scenario, const MachineRun& run) {
+  const std::vector<int> pids = SweptProcesses(scenario, run.trace);
+  for (const winsim::TraceEntry& entry : run.trace) {
+    if (entry.call == "WaitForSingleObject" && std::find(pids.begin(), pids.end(), entry.pid) != pids.end())
+      return true;
+  }
+  return false;
+}
+
 // The scenario's machine, sealed, and its healthy run, which must hold as well; null when it did not.
 struct Prepared {
   std::unique_ptr<MachineTemplate> machine;
@@ -52,8 +65,13 @@ std::optional<Prepared> Prepare(const Scenario& scenario, const fs::path& work, 
   prepared.machine = std::make_unique<MachineTemplate>(work / Slug(label), scenario.os);
   scenario.seed(*prepared.machine);
   prepared.machine->Seal();
-  prepared.runner = std::make_unique<MachineRunner>(*prepared.machine, scenario.command, kBound);
-  prepared.healthy = prepared.runner->Run(std::nullopt);
+  prepared.runner = std::make_unique<MachineRunner>(*prepared.machine, scenario.command, scenario.then, kBound);
+  // Where several processes race for the install lock, the plan is made from a run in which none
+  // had to wait: each call of such a run is made by every run, waiting or not.
+  for (int attempt = 1; attempt <= kHealthyAttempts; ++attempt) {
+    prepared.healthy = prepared.runner->Run(std::nullopt);
+    if (!scenario.every_process || !Waited(scenario, prepared.healthy)) break;
+  }
   if (std::vector<std::string> problems = Problems(scenario, prepared.healthy, prepared.healthy, nullptr);
       !problems.empty()) {
     std::printf("%s: the healthy run did not hold\n", label.c_str());
@@ -73,17 +91,18 @@ bool SweepCalls(const Scenario& scenario, const fs::path& work, bool verbose) {
   std::optional<Prepared> prepared = Prepare(scenario, work, scenario.name);
   if (!prepared) return false;
   const MachineRun& healthy = prepared->healthy;
-  const int pid = SweptProcess(scenario, healthy.trace);
-  const FaultChoice choice = PlanFaults(healthy.trace, pid, scenario.host_calls);
+  const FaultChoice choice =
+      PlanFaults(healthy.trace, SweptProcesses(scenario, healthy.trace), scenario.host_calls, scenario.unswept);
   size_t held = 0, elsewhere = 0;
   for (const PlannedFault& fault : choice.faults) {
     const MachineRun run = prepared->runner->Run(fault.rule);
     const std::vector<std::string> problems = Problems(scenario, healthy, run, &fault);
     if (problems.empty()) ++held;
     // A process running beside the swept one may make the same call first and take the fault.
-    if (const winsim::TraceEntry* faulted = FaultedCall(run);
-        faulted && faulted->pid != SweptProcess(scenario, run.trace))
-      ++elsewhere;
+    if (const winsim::TraceEntry* faulted = FaultedCall(run); faulted) {
+      const std::vector<int> swept = SweptProcesses(scenario, run.trace);
+      if (std::find(swept.begin(), swept.end(), faulted->pid) == swept.end()) ++elsewhere;
+    }
     const std::string what = fault.shown + ", occurrence " + std::to_string(fault.rule.skip + 1) + ", error " +
                              std::to_string(fault.rule.error);
     if (!problems.empty())
@@ -96,6 +115,7 @@ bool SweepCalls(const Scenario& scenario, const fs::path& work, bool verbose) {
       "fail, %zu allocations, %zu of the host program",
       scenario.name.c_str(), choice.faults.size(), held, choice.calls, choice.cannot_fail, choice.allocations,
       choice.host_calls);
+  if (choice.unswept) std::printf("; %zu that the scenario leaves out", choice.unswept);
   if (elsewhere) std::printf("; %zu faults taken by the process beside it", elsewhere);
   std::printf("; %.0f s)\n", SecondsSince(started));
   std::fflush(stdout);
@@ -167,6 +187,7 @@ int main(int argc, char** argv) {
   try {
     std::vector<Scenario> scenarios = UninstallerScenarios();
     for (Scenario& scenario : LibraryScenarios()) scenarios.push_back(std::move(scenario));
+    for (Scenario& scenario : InstallationScenarios()) scenarios.push_back(std::move(scenario));
     for (const Scenario& scenario : scenarios) {
       if (Chosen(scenario.name, wanted)) all_held = SweepCalls(scenario, work, verbose) && all_held;
     }

@@ -29,10 +29,22 @@ struct Scenario {
   // Items that a healthy run deletes and writes again (winsim diff "- " lines, as they begin): a
   // faulted run may end between the two.
   std::vector<std::string> rewritten = {};
+  // winsim commands run after the command, each in turn ("shell start --wait", for one).
+  std::vector<std::vector<std::string>> then = {};
+  // Sweeps every process of the program, not only its first.
+  bool every_process = false;
+  // Calls that this scenario does not fail; the scenario says why.
+  std::set<std::string> unswept = {};
+  // For a scenario whose every run must end in one of a few ways: how the run ended, or empty when
+  // it ended in none of them. The healthy run must end as `healthy_ending` says.
+  std::function<std::string(const MachineRun&)> ending = {};
+  std::string healthy_ending = {};
 };
 
 std::vector<Scenario> UninstallerScenarios();
 std::vector<Scenario> LibraryScenarios();
+// The whole installation: both phases and the setup program, at once or through the shell's start.
+std::vector<Scenario> InstallationScenarios();
 // The phases alone, for the allocation sweep: one process each makes every allocation.
 std::vector<Scenario> AllocationScenarios();
 

@@ -75,8 +75,9 @@ void MachineTemplate::Seal() {
   Winsim({"snapshot", snapshot_.string()});
 }
 
-MachineRunner::MachineRunner(const MachineTemplate& machine, std::string command, std::chrono::milliseconds bound)
-    : machine_(machine), command_(std::move(command)), bound_(bound) {}
+MachineRunner::MachineRunner(const MachineTemplate& machine, std::string command,
+                             std::vector<std::vector<std::string>> then, std::chrono::milliseconds bound)
+    : machine_(machine), command_(std::move(command)), then_(std::move(then)), bound_(bound) {}
 
 MachineRunner::~MachineRunner() {
   std::error_code ec;
@@ -96,6 +97,16 @@ MachineRun MachineRunner::Run(const std::optional<winsim::FaultRule>& fault) {
   MachineRun run;
   run.process = RunBounded({WinsimTool().string(), "--machine", folder.string(), "run", command_},
                            {"WINSIM_CWD=C:\\KIT"}, bound_);
+  for (const std::vector<std::string>& args : then_) {
+    if (run.process.overran) break;
+    std::vector<std::string> argv = {WinsimTool().string(), "--machine", folder.string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const BoundedRun next = RunBounded(argv, {}, bound_);
+    run.process.overran = next.overran;
+    if (run.process.exit_code == 0) run.process.exit_code = next.exit_code;
+    run.process.out += next.out;
+    run.process.err += next.err;
+  }
   run.trace = winsim::ReadTrace();
   run.journal = winsim::ListJournal();
   winsim::ClearFaults();
@@ -108,6 +119,7 @@ MachineRun MachineRunner::Run(const std::optional<winsim::FaultRule>& fault) {
   if (diff.exit_code != 0) throw std::runtime_error("winsim diff failed: " + diff.err);
   for (const std::string& line : Lines(diff.out)) {
     if (line.starts_with("- ") || line.starts_with("~ ")) run.losses.push_back(line);
+    if (line.starts_with("+ ")) run.gains.push_back(line);
   }
   return run;
 }

@@ -48,14 +48,19 @@ struct MachineRun {
   std::vector<winsim::TraceEntry> trace;
   // winsim diff lines of items removed ("- ") or changed ("~ ") since the template.
   std::vector<std::string> losses;
+  // winsim diff lines of items added ("+ ") since the template.
+  std::vector<std::string> gains;
   std::vector<winsim::JournalEntry> journal;
   bool lock_free = false;
 };
 
 class MachineRunner {
  public:
-  // Runs `command` (a Windows command line, from the folder C:\KIT) as winsim run does.
-  MachineRunner(const MachineTemplate& machine, std::string command, std::chrono::milliseconds bound);
+  // Runs `command` (a Windows command line, from the folder C:\KIT) as winsim run does, and then
+  // each of the winsim commands `then`; the run's process stands for them all (the first exit code
+  // that is not 0, everything they wrote).
+  MachineRunner(const MachineTemplate& machine, std::string command, std::vector<std::vector<std::string>> then,
+                std::chrono::milliseconds bound);
   ~MachineRunner();
   // One run on a fresh copy of the template, with `fault` in its plan.
   MachineRun Run(const std::optional<winsim::FaultRule>& fault);
@@ -63,6 +68,7 @@ class MachineRunner {
  private:
   const MachineTemplate& machine_;
   std::string command_;
+  std::vector<std::vector<std::string>> then_;
   std::chrono::milliseconds bound_;
   fs::path previous_;
   int runs_ = 0;
