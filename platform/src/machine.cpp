@@ -9,6 +9,9 @@
 #include "process_end.h"
 #include "schema.h"
 
+#include <sqlite3.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <memory>
@@ -35,6 +38,24 @@ std::string ReadSetting(Db& db, const char* name) {
 void WriteSetting(Db& db, const char* name, const std::string& value) {
   Stmt s(db, "INSERT OR REPLACE INTO settings(name, value) VALUES (?, ?)");
   s.Bind(1, name).Bind(2, value).Run();
+}
+
+// Whether the database holds a machine, asked without writing to it: a file that is no machine's
+// must stay byte for byte as it was (opening it for the machine would switch it to WAL).
+bool HoldsMachine(const fs::path& database) {
+  sqlite3* db = nullptr;
+  bool found = false;
+  if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT value FROM settings WHERE name = 'magic'", -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW) {
+      const auto* magic = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+      found = magic && std::string_view(magic) == kMachineMagic;
+    }
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_close(db);
+  return found;
 }
 
 void SetUpProcessOnMachine() {
@@ -98,9 +119,13 @@ Machine::Machine(const fs::path& folder) : folder_(fs::absolute(folder)), db_(nu
   if (!fs::is_directory(folder_, ec)) throw MachineError("no machine at " + folder_.string() + " (run: winsim init)");
   if (!fs::exists(folder_ / "machine.db", ec) || !fs::is_directory(folder_ / "drive_c", ec))
     throw MachineError(folder_.string() + " is not a machine folder");
+  if (!HoldsMachine(folder_ / "machine.db")) throw MachineError(folder_.string() + " is not a machine folder");
+  // Every command writes to its machine (process table, call trace): a machine it cannot write to
+  // is refused at once, not halfway through a command.
+  if (::access((folder_ / "machine.db").c_str(), W_OK) != 0 || ::access(folder_.c_str(), W_OK) != 0)
+    throw MachineError("the machine at " + folder_.string() + " is read-only; it can be used only with write access");
   try {
     auto db = std::make_unique<Db>((folder_ / "machine.db").string(), false);
-    if (ReadSetting(*db, "magic") != kMachineMagic) throw MachineError(folder_.string() + " is not a machine folder");
     settings_.os = ReadSetting(*db, "os") == "nt4" ? WindowsFlavour::Nt4 : WindowsFlavour::Win98;
     settings_.codepage = static_cast<unsigned>(std::stoul(ReadSetting(*db, "codepage")));
     settings_.windows_dir = ReadSetting(*db, "windows_dir");
