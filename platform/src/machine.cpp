@@ -119,11 +119,11 @@ Machine::Machine(const fs::path& folder) : folder_(fs::absolute(folder)), db_(nu
   if (!fs::is_directory(folder_, ec)) throw MachineError("no machine at " + folder_.string() + " (run: winsim init)");
   if (!fs::exists(folder_ / "machine.db", ec) || !fs::is_directory(folder_ / "drive_c", ec))
     throw MachineError(folder_.string() + " is not a machine folder");
-  if (!HoldsMachine(folder_ / "machine.db")) throw MachineError(folder_.string() + " is not a machine folder");
-  // Every command writes to its machine (process table, call trace): a machine it cannot write to
-  // is refused at once, not halfway through a command.
+  // Opening a machine writes to its folder (the database's log and shared memory): one that cannot
+  // be written is refused at once, in words, not by the database halfway through a command.
   if (::access((folder_ / "machine.db").c_str(), W_OK) != 0 || ::access(folder_.c_str(), W_OK) != 0)
-    throw MachineError("the machine at " + folder_.string() + " is read-only; it can be used only with write access");
+    throw MachineError(folder_.string() + " is read-only; a machine is used only with write access to its folder");
+  if (!HoldsMachine(folder_ / "machine.db")) throw MachineError(folder_.string() + " is not a machine folder");
   try {
     auto db = std::make_unique<Db>((folder_ / "machine.db").string(), false);
     settings_.os = ReadSetting(*db, "os") == "nt4" ? WindowsFlavour::Nt4 : WindowsFlavour::Win98;

@@ -167,36 +167,41 @@ TEST(WinsimMachine, RefusesAnEmptyMachineFolder) {
   }
 }
 
-// A machine its user may only read: the reading commands work, or say in one line why not.
+// A machine its user may only read, and that no process holds open: the reading commands work, or
+// say in one line why not.
 TEST(WinsimMachine, AReadOnlyMachineIsReadOrRefusedInOneLine) {
   TempMachine machine;
-  machine.Write("C:\\README.TXT", "x");
-  const fs::path out = machine.Folder().parent_path() / "out";
+  const fs::path root = machine.Folder().parent_path();
+  const fs::path folder = root / "read-only";
+  ASSERT_EQ(Bounded(folder, {"init"}).exit_code, 0);
+  const fs::path out = root / "out";
   fs::create_directory(out);
   fs::permissions(out, fs::perms::all);
-  fs::permissions(machine.Folder().parent_path(), fs::perms(0755));
-  for (const fs::directory_entry& e : fs::recursive_directory_iterator(machine.Folder()))
-    fs::permissions(e.path(), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove);
-  fs::permissions(machine.Folder(), fs::perms(0555));
+  fs::permissions(root, fs::perms(0755));
+  auto writable = [&](bool on) {
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(folder))
+      fs::permissions(
+          e.path(),
+          on ? fs::perms::owner_write : fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+          on ? fs::perm_options::add : fs::perm_options::remove);
+    fs::permissions(folder, on ? fs::perms(0755) : fs::perms(0555));
+  };
+  writable(false);
   // Root writes anyway: the commands run as nobody then.
   std::vector<std::string> prefix;
   if (::geteuid() == 0) prefix = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"ls", "C:\\"}, {"reg", "export"}, {"printer", "list"}, {"snapshot", (out / "s").string()}}) {
     std::vector<std::string> argv = prefix;
-    argv.insert(argv.end(),
-                {"/usr/bin/timeout", "60", BinPath("winsim").string(), "--machine", machine.Folder().string()});
+    argv.insert(argv.end(), {"/usr/bin/timeout", "60", BinPath("winsim").string(), "--machine", folder.string()});
     argv.insert(argv.end(), args.begin(), args.end());
-    RunResult r = testing_support::RunHost(machine.Folder(), argv);
+    RunResult r = testing_support::RunHost(folder, argv);
     SCOPED_TRACE(Describe(args, r));
     if (r.exit_code == 0) continue;
     ExpectRefused(r, args);
     EXPECT_NE(r.err.find("read-only"), std::string::npos);
   }
-  for (const fs::directory_entry& e : fs::recursive_directory_iterator(machine.Folder()))
-    fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add);
-  fs::permissions(machine.Folder(), fs::perms(0755));
+  writable(true);
 }
 
 }  // namespace
