@@ -107,20 +107,40 @@ TEST(WinsimWalls, AFifoOnTheDriveIsNeverOpened) {
 
 // Windows counts a name in characters (255 at most) and a path in bytes (259 and the terminator).
 TEST(WinsimWalls, NamesTooLongAreCalledSo) {
-  TempMachine machine;
-  const fs::path host = machine.Folder().parent_path() / "host.txt";
-  std::ofstream(host) << "x";
-  const std::string longest = std::string(255, 'n');
-  EXPECT_EQ(Bounded(machine.Folder(), {"put", host.string(), "C:\\" + longest}).exit_code, 0);
-  EXPECT_EQ(Bounded(machine.Folder(), {"ls", "C:\\" + longest}).out, "           1  " + longest + "\n");
-  EXPECT_EQ(Bounded(machine.Folder(), {"put", host.string(), "C:\\A\\" + std::string(254, 'n')}).exit_code, 0);
-
-  for (const std::string& name :
-       {"C:\\" + longest + "n", "C:\\AB\\" + std::string(254, 'n'), "C:\\" + longest + "\\X.TXT"}) {
-    const std::vector<std::string> args = {"put", host.string(), name};
-    RunResult r = Bounded(machine.Folder(), args);
-    ExpectRefused(r, args);
-    EXPECT_NE(r.err.find("name too long"), std::string::npos) << r.err;
+  auto repeat = [](const std::string& c, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += c;
+    return out;
+  };
+  const std::string wide = "\x82\xA0";  // one double-byte character in code page 932
+  struct Case {
+    unsigned codepage;
+    std::vector<std::string> fit, too_long;
+  } cases[] = {
+      {1252,
+       {"C:\\" + repeat("n", 255), "C:\\A\\" + repeat("n", 254)},
+       {"C:\\" + repeat("n", 256), "C:\\AB\\" + repeat("n", 254), "C:\\" + repeat("n", 256) + "\\X.TXT"}},
+      // Bytes count for the path; the host holds no name of more than 255 bytes.
+      {932,
+       {"C:\\" + repeat(wide, 127), "C:\\A\\" + repeat(wide, 127)},
+       {"C:\\AB\\" + repeat(wide, 127), "C:\\" + repeat(wide, 128)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.codepage);
+    TempMachine machine(winsim::WindowsFlavour::Win98, c.codepage);
+    const fs::path host = machine.Folder().parent_path() / "host.txt";
+    std::ofstream(host) << "x";
+    for (const std::string& name : c.fit) {
+      EXPECT_EQ(Bounded(machine.Folder(), {"put", host.string(), name}).exit_code, 0) << name;
+      EXPECT_EQ(Bounded(machine.Folder(), {"ls", name}).out,
+                "           1  " + name.substr(name.rfind('\\') + 1) + "\n");
+    }
+    for (const std::string& name : c.too_long) {
+      const std::vector<std::string> args = {"put", host.string(), name};
+      RunResult r = Bounded(machine.Folder(), args);
+      ExpectRefused(r, args);
+      EXPECT_NE(r.err.find("name too long"), std::string::npos) << r.err;
+    }
   }
 }
 
