@@ -3,9 +3,8 @@
 
 #include <winsim/machine.h>
 
-#include <climits>
-
 #include <algorithm>
+#include <climits>
 #include <map>
 #include <mutex>
 

@@ -83,9 +83,10 @@ class NewFolders {
     std::error_code ec;
     for (fs::path f = folder; f != drive && !fs::exists(f, ec); f = f.parent_path()) missing.push_back(f);
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-      if (::mkdir(it->c_str(), 0755) != 0 && errno != EEXIST)
+      if (::mkdir(it->c_str(), 0755) == 0)
+        made_.push_back(*it);
+      else if (errno != EEXIST)
         throw CommandError("cannot create the folders of " + full + ": " + std::strerror(errno));
-      made_.push_back(*it);
     }
   }
   void Keep() { made_.clear(); }
