@@ -9,8 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 using testing_support::BinPath;
@@ -172,6 +175,36 @@ TEST(WinsimMachine, LeavesAForeignDatabaseByteForByte) {
   EXPECT_TRUE(Bytes(foreign / "machine.db") == before) << "the foreign database changed";
   EXPECT_FALSE(fs::exists(foreign / "machine.db-wal"));
   EXPECT_FALSE(fs::exists(foreign / "machine.db-shm"));
+}
+
+// Finding out whether a folder holds a machine waits for the machine's writers as every reader
+// does: a machine being written is never taken for no machine.
+TEST(WinsimMachine, IsKnownForOneWhileOthersWriteIt) {
+  TempMachine machine;
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    const std::string reg = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Busy]\n\"a\"=\"b\"\n";
+    while (!done) testing_support::Winsim(machine.Folder(), {"reg", "import", "-"}, reg);
+  });
+  std::vector<std::thread> readers;
+  std::atomic<int> refused{0};
+  std::string last_error;
+  std::mutex mutex;
+  for (int t = 0; t < 4; ++t)
+    readers.emplace_back([&] {
+      for (int i = 0; i < 40; ++i) {
+        RunResult r = testing_support::Winsim(machine.Folder(), {"ls", "C:\\"});
+        if (r.exit_code != 0) {
+          ++refused;
+          std::lock_guard lock(mutex);
+          last_error = r.err;
+        }
+      }
+    });
+  for (std::thread& t : readers) t.join();
+  done = true;
+  writer.join();
+  EXPECT_EQ(refused, 0) << last_error;
 }
 
 TEST(WinsimMachine, RefusesAnEmptyMachineFolder) {
