@@ -73,6 +73,9 @@ TEST(WinsimLists, ControlCharactersNeverBreakALine) {
   const std::string windows = Ok(machine, {"window", "list"}).out;
   EXPECT_TRUE(Contains(windows, "\tmachine\tTwo\\x0ALines\\x09and\\x1B[2Jescape\n")) << windows;
   EXPECT_EQ(std::count(windows.begin(), windows.end(), '\n'), 1) << windows;
+
+  machine.Write("C:\\LIST\\Made\non the host.TXT", "x");
+  EXPECT_EQ(Ok(machine, {"ls", "C:\\LIST"}).out, "           1  Made\\x0Aon the host.TXT\n");
 }
 
 TEST(WinsimWindow, MachineWindowsStayAndProcessWindowsEndWithTheirProcess) {
