@@ -45,6 +45,8 @@ DWORD AttributesOf(const struct stat& st) {
 std::optional<WIN32_FIND_DATAA> FindDataOf(const fs::path& host, std::string_view name) {
   struct stat st;
   if (name.size() >= MAX_PATH || ::stat(host.c_str(), &st) != 0) return std::nullopt;
+  // Only regular files and folders are files of the machine.
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return std::nullopt;
   WIN32_FIND_DATAA data{};
   data.dwFileAttributes = AttributesOf(st);
   data.ftCreationTime = FileTimeOf(st.st_mtim);

@@ -9,6 +9,9 @@
 #include "process_end.h"
 #include "schema.h"
 
+#include <sqlite3.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <memory>
@@ -35,6 +38,29 @@ std::string ReadSetting(Db& db, const char* name) {
 void WriteSetting(Db& db, const char* name, const std::string& value) {
   Stmt s(db, "INSERT OR REPLACE INTO settings(name, value) VALUES (?, ?)");
   s.Bind(1, name).Bind(2, value).Run();
+}
+
+// Whether the database holds a machine, asked without writing to it: a file that is no machine's
+// must stay byte for byte as it was (opening it for the machine would switch it to WAL). Throws
+// MachineError when the machine's writers keep it busy beyond the usual wait.
+bool HoldsMachine(const fs::path& folder) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2((folder / "machine.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* stmt = nullptr;
+  bool found = false;
+  if (rc == SQLITE_OK) {
+    sqlite3_busy_timeout(db, 30000);
+    rc = sqlite3_prepare_v2(db, "SELECT value FROM settings WHERE name = 'magic'", -1, &stmt, nullptr);
+  }
+  if (rc == SQLITE_OK && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    const auto* magic = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    found = magic && std::string_view(magic) == kMachineMagic;
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
+    throw MachineError("machine busy: " + folder.string() + " stayed locked by another program");
+  return found;
 }
 
 void SetUpProcessOnMachine() {
@@ -98,9 +124,13 @@ Machine::Machine(const fs::path& folder) : folder_(fs::absolute(folder)), db_(nu
   if (!fs::is_directory(folder_, ec)) throw MachineError("no machine at " + folder_.string() + " (run: winsim init)");
   if (!fs::exists(folder_ / "machine.db", ec) || !fs::is_directory(folder_ / "drive_c", ec))
     throw MachineError(folder_.string() + " is not a machine folder");
+  // Opening a machine writes to its folder (the database's log and shared memory): one that cannot
+  // be written is refused at once, in words, not by the database halfway through a command.
+  if (::access((folder_ / "machine.db").c_str(), W_OK) != 0 || ::access(folder_.c_str(), W_OK) != 0)
+    throw MachineError(folder_.string() + " is read-only; a machine is used only with write access to its folder");
+  if (!HoldsMachine(folder_)) throw MachineError(folder_.string() + " is not a machine folder");
   try {
     auto db = std::make_unique<Db>((folder_ / "machine.db").string(), false);
-    if (ReadSetting(*db, "magic") != kMachineMagic) throw MachineError(folder_.string() + " is not a machine folder");
     settings_.os = ReadSetting(*db, "os") == "nt4" ? WindowsFlavour::Nt4 : WindowsFlavour::Win98;
     settings_.codepage = static_cast<unsigned>(std::stoul(ReadSetting(*db, "codepage")));
     settings_.windows_dir = ReadSetting(*db, "windows_dir");

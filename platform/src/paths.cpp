@@ -4,6 +4,7 @@
 #include <winsim/machine.h>
 
 #include <algorithm>
+#include <climits>
 #include <map>
 #include <mutex>
 
@@ -39,17 +40,29 @@ std::string_view WithoutDrive(std::string_view path) {
 }
 
 // Windows drops trailing dots and blanks from a name ("SETUP.EXE." is SETUP.EXE); a name of dots and
-// blanks alone, or with a character that no file name may hold, is refused.
-bool CleanPart(std::string& part) {
+// blanks alone, or with a character that no file name may hold, is ERROR_INVALID_NAME. A name is at
+// most 255 characters, and the host holds at most NAME_MAX bytes of it: ERROR_FILENAME_EXCED_RANGE.
+DWORD CleanPart(std::string& part) {
   while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
-  if (part.empty()) return false;
-  for (size_t i = 0; i < part.size();) {
+  if (part.empty()) return ERROR_INVALID_NAME;
+  size_t chars = 0;
+  for (size_t i = 0; i < part.size(); ++chars) {
     const size_t n = CharSize(part, i);
     const unsigned char c = static_cast<unsigned char>(part[i]);
-    if (n == 1 && (c < 0x20 || c == '<' || c == '>' || c == '|' || c == '"' || c == ':')) return false;
+    if (n == 1 && (c < 0x20 || c == '<' || c == '>' || c == '|' || c == '"' || c == ':')) return ERROR_INVALID_NAME;
+    // A slash is never the second byte of a character; after a lead byte it would still split the
+    // name on the host.
+    if (n == 2 && part[i + 1] == '/') return ERROR_INVALID_NAME;
     i += n;
   }
-  return true;
+  if (chars > kMaxNameChars || part.size() > NAME_MAX) return ERROR_FILENAME_EXCED_RANGE;
+  return ERROR_SUCCESS;
+}
+
+// A part that the host takes as one name in its folder: no separator of its own, no step up.
+bool IsHostName(std::string_view part) {
+  return !part.empty() && part != "." && part != ".." && part.size() <= NAME_MAX &&
+         part.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
 }
 
 std::string Join(const std::vector<std::string>& parts) {
@@ -77,20 +90,25 @@ bool Inside(const fs::path& path, const fs::path& root) {
   return r == root.end();
 }
 
-// An entry of `dir` that exists: a link only when it stays on drive C:.
+// An entry of `dir` that is a file or folder of the machine: a link only when it stays on drive C:,
+// and only regular files and folders (a FIFO or device would hang or harm whoever opens it).
 bool Usable(const fs::path& entry, const fs::path& canonical_drive) {
   std::error_code ec;
   fs::file_status status = fs::symlink_status(entry, ec);
   if (ec || !fs::exists(status)) return false;
-  if (!fs::is_symlink(status)) return true;
-  fs::path target = fs::canonical(entry, ec);
-  return !ec && Inside(target, canonical_drive);
+  if (fs::is_symlink(status)) {
+    fs::path target = fs::canonical(entry, ec);
+    if (ec || !Inside(target, canonical_drive)) return false;
+    status = fs::status(target, ec);
+    if (ec) return false;
+  }
+  return fs::is_regular_file(status) || fs::is_directory(status);
 }
 
 // The entry of `dir` named `part` without regard to case: the exact name first, else the first match
 // in byte order, so that the choice stays the same from call to call.
 std::optional<fs::path> FindEntry(const fs::path& dir, const std::string& part, const fs::path& canonical_drive) {
-  if (part == "." || part == "..") return std::nullopt;
+  if (!IsHostName(part)) return std::nullopt;
   const std::string folded = FoldFileName(part);
   // A name written in another case than on disk ("inf" for "INF") would miss and list its folder
   // on every lookup: the answer found is kept, and tried first, while it still exists.
@@ -166,7 +184,7 @@ std::optional<std::string> FullWindowsPath(std::string_view name, DWORD* error) 
       if (!parts.empty()) parts.pop_back();
       continue;
     }
-    if (!CleanPart(part)) return fail(ERROR_INVALID_NAME);
+    if (const DWORD error = CleanPart(part)) return fail(error);
     parts.push_back(std::move(part));
   }
   std::string full = Join(parts);
@@ -186,13 +204,13 @@ std::optional<fs::path> FindHostPath(std::string_view full_windows_path) {
   return host;
 }
 
-fs::path HostPathForCreate(std::string_view full_windows_path) {
+std::optional<fs::path> HostPathForCreate(std::string_view full_windows_path) {
   const fs::path drive = CurrentMachine().DriveC();
   const fs::path canonical_drive = CanonicalDrive(drive);
   fs::path host = drive;
   bool found = true;
   for (const std::string& part : PathParts(full_windows_path)) {
-    if (part == "." || part == "..") continue;
+    if (!IsHostName(part)) return std::nullopt;
     std::optional<fs::path> next = found ? FindEntry(host, part, canonical_drive) : std::nullopt;
     found = next.has_value();
     host = found ? std::move(*next) : host / part;

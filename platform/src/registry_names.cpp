@@ -20,6 +20,8 @@ NameCheck CheckName(std::string_view name, unsigned codepage) {
     ++chars;
   }
   if (chars > kMaxNameChars) return {ERROR_INVALID_PARAMETER, "name longer than 255 characters"};
+  // A C string ends there: no call could ever name it again.
+  if (name.find('\0') != std::string_view::npos) return {ERROR_INVALID_PARAMETER, "name holds a NUL byte"};
   if (EndsInsideCharacter(name, codepage)) return {ERROR_INVALID_PARAMETER, "name ends inside a double-byte character"};
   return {};
 }

@@ -172,12 +172,14 @@ FILE* Open(winsim::Call& call, const char* filename, bool text) {
 
   auto stream = std::make_unique<Stream>();
   stream->text = text;
-  stream->fd = ::open(host->c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking on open: a FIFO put there since the lookup must not hang the caller.
+  stream->fd = ::open(host->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (stream->fd < 0) return call.Fail<FILE*>(nullptr, winsim::ErrorFromErrno(errno));
   struct stat st;
-  const DWORD failure = ::fstat(stream->fd, &st) != 0 ? winsim::ErrorFromErrno(errno)
-                        : S_ISDIR(st.st_mode)         ? ERROR_ACCESS_DENIED
-                                                      : ERROR_SUCCESS;
+  const DWORD failure = ::fstat(stream->fd, &st) != 0          ? winsim::ErrorFromErrno(errno)
+                        : !S_ISREG(st.st_mode)                 ? ERROR_ACCESS_DENIED
+                        : ::fcntl(stream->fd, F_SETFL, 0) != 0 ? winsim::ErrorFromErrno(errno)
+                                                               : ERROR_SUCCESS;
   if (failure != ERROR_SUCCESS) {
     ::close(stream->fd);
     return call.Fail<FILE*>(nullptr, failure);

@@ -32,8 +32,11 @@ void ExpectFull(const FullCase& c) {
 TEST(FullWindowsPath, ResolvesAgainstTheCurrentDirectory) {
   TempMachine machine;
   winsim::ResetCurrentDirectory("C:\\WINDOWS");
-  const std::string at_limit = "C:\\" + std::string(MAX_PATH - 4, 'x');  // 259 characters
+  // 259 bytes and the terminator: the longest path.
+  const std::string at_limit = "C:\\" + std::string(127, 'x') + "\\" + std::string(MAX_PATH - 132, 'x');
   const std::string over_limit = at_limit + "x";
+  const std::string longest_name = "C:\\" + std::string(255, 'n');
+  const std::string name_over = longest_name + "n";
   const std::string relative_over = std::string(MAX_PATH - 11, 'x');  // fits alone, not after C:\WINDOWS
   const FullCase cases[] = {
       {"SYSTEM", "C:\\WINDOWS\\SYSTEM", 0},
@@ -52,6 +55,8 @@ TEST(FullWindowsPath, ResolvesAgainstTheCurrentDirectory) {
       {"SETUP.EXE. .", "C:\\WINDOWS\\SETUP.EXE", 0},
       {"OEM*.INF", "C:\\WINDOWS\\OEM*.INF", 0},
       {at_limit.c_str(), at_limit.c_str(), 0},
+      {longest_name.c_str(), longest_name.c_str(), 0},
+      {name_over.c_str(), nullptr, ERROR_FILENAME_EXCED_RANGE},
       {"", nullptr, ERROR_INVALID_NAME},
       {"D:\\A", nullptr, ERROR_PATH_NOT_FOUND},
       {"d:A", nullptr, ERROR_PATH_NOT_FOUND},
@@ -138,7 +143,7 @@ TEST(HostPathForCreate, KeepsExistingPartsAndTakesNewOnesAsWritten) {
   const fs::path drive = machine.Folder() / "drive_c";
   EXPECT_EQ(winsim::HostPathForCreate("C:\\windows\\New\\File.Txt"), drive / "WINDOWS" / "New" / "File.Txt");
   EXPECT_EQ(winsim::HostPathForCreate("C:\\windows\\system"), drive / "WINDOWS" / "SYSTEM");
-  EXPECT_EQ(winsim::HostPathForCreate("C:\\..\\x"), drive / "x");
+  EXPECT_EQ(winsim::HostPathForCreate("C:\\..\\x"), std::nullopt);  // never in a full path
 }
 
 TEST(WindowsPathOf, NamesHostPathsOnTheDriveOnly) {

@@ -53,6 +53,9 @@ TEST(RegCommand, FailuresAreOneLineAndChangeNothing) {
       {{"reg", "import", "-"}, "REGEDIT4\n[HKEY_USERS\\X]\n", "winsim reg: (stdin):2: unknown root key HKEY_USERS"},
       {{"reg", "import", bad + ".none"}, "", "winsim reg: cannot read " + bad + ".none"},
       {{"reg", "export", "HKEY_LOCAL_MACHINE\\None"}, "", "winsim reg: no key HKEY_LOCAL_MACHINE\\None"},
+      {{"reg", "import", "-"},
+       std::string("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Kit\0Hidden]\n", 42),
+       "winsim reg: (stdin):3: name holds a NUL byte"},
   };
   for (const Case& c : cases) {
     auto run = Winsim(machine.Folder(), c.args, c.input);

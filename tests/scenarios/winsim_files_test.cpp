@@ -10,9 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 using testing_support::RunResult;
@@ -109,6 +111,97 @@ TEST(WinsimPut, RefusesBadInputAndLeavesTheMachineAlone) {
     EXPECT_EQ(Ok(machine.Folder(), {"diff", snapshot}).out, "no changes\n");
   }
   EXPECT_TRUE(fs::is_empty(outside));
+}
+
+// winsim with a file size limit (in the shell's blocks): its writes beyond it fail with EFBIG when
+// `survive`, else the limit's signal kills it midway.
+RunResult Limited(const fs::path& machine, const std::vector<std::string>& args, int blocks, bool survive) {
+  std::vector<std::string> argv = {
+      "/bin/sh",
+      "-c",
+      std::string(survive ? "trap '' XFSZ; " : "") + "ulimit -f " + std::to_string(blocks) + "; exec \"$0\" \"$@\"",
+      testing_support::BinPath("winsim").string(),
+      "--machine",
+      machine.string()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return testing_support::RunHost(machine, argv);
+}
+
+fs::path BigFile(const TempMachine& machine) {
+  const fs::path big = machine.Folder().parent_path() / "big.bin";
+  std::ofstream(big, std::ios::binary) << std::string(8 << 20, 'b');
+  return big;
+}
+
+// A put that fails or is killed leaves the drive as it was, and never takes away what another put
+// made meanwhile; no half-written file is ever seen on the drive.
+TEST(WinsimPut, AFailedOrKilledPutLeavesOnlyWhatOthersMade) {
+  TempMachine machine;
+  const fs::path big = BigFile(machine);
+  const fs::path small = HostFile(machine, "small", "small", false);
+  const std::string snapshot = (machine.Folder().parent_path() / "before.snap").string();
+  Ok(machine.Folder(), {"snapshot", snapshot});
+
+  RunResult killed = Limited(machine.Folder(), {"put", big.string(), "C:\\K\\BIG.BIN"}, 2048, false);
+  EXPECT_EQ(killed.exit_code, 128 + SIGXFSZ) << killed.err;
+  RunResult failed = Limited(machine.Folder(), {"put", big.string(), "C:\\K\\BIG.BIN"}, 2048, true);
+  EXPECT_EQ(failed.exit_code, 1) << failed.err;
+  EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 1) << failed.err;
+  EXPECT_EQ(Ok(machine.Folder(), {"diff", snapshot}).out, "no changes\n");
+
+  for (int round = 0; round < 10; ++round) {
+    const std::string folder = "C:\\N" + std::to_string(round);
+    RunResult bad;
+    std::thread failing([&] {
+      bad = Limited(machine.Folder(), {"put", big.string(), folder + "\\BIG.BIN"}, 2048, true);
+    });
+    RunResult good = Winsim(machine.Folder(), {"put", small.string(), folder + "\\SMALL.TXT"});
+    failing.join();
+    SCOPED_TRACE("round " + std::to_string(round));
+    EXPECT_EQ(bad.exit_code, 1) << bad.err;
+    EXPECT_EQ(good.exit_code, 0) << good.err;
+    EXPECT_EQ(Winsim(machine.Folder(), {"ls", folder}).out, "           5  SMALL.TXT\n");
+  }
+}
+
+// Names are one whatever their case: racing puts find the one folder or file there is.
+TEST(WinsimPut, RacingPutsFindOneNameOfAnyCase) {
+  TempMachine machine;
+  const fs::path file = HostFile(machine, "file", "x", false);
+  auto count_folding_to = [&](const std::string& upper) {
+    int n = 0;
+    for (const fs::directory_entry& e : fs::directory_iterator(machine.Folder() / "drive_c")) {
+      std::string name = e.path().filename().string();
+      for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      n += name == upper;
+    }
+    return n;
+  };
+  for (int round = 0; round < 10; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::string n = std::to_string(round);
+    const std::vector<std::vector<std::string>> puts = {
+        {"put", file.string(), "C:\\R" + n + "\\A.TXT"},
+        {"put", file.string(), "C:\\r" + n + "\\B.TXT"},
+        {"put", file.string(), "C:\\F" + n},
+        {"put", file.string(), "C:\\f" + n + "\\X.TXT"},
+    };
+    std::vector<RunResult> results(puts.size());
+    std::vector<std::thread> racers;
+    for (size_t i = 0; i < puts.size(); ++i)
+      racers.emplace_back([&, i] { results[i] = Winsim(machine.Folder(), puts[i]); });
+    for (std::thread& t : racers) t.join();
+
+    EXPECT_EQ(results[0].exit_code, 0) << results[0].err;
+    EXPECT_EQ(results[1].exit_code, 0) << results[1].err;
+    EXPECT_EQ(count_folding_to("R" + n), 1);
+    EXPECT_EQ(Winsim(machine.Folder(), {"ls", "C:\\R" + n}).out, "           1  A.TXT\n           1  B.TXT\n");
+    // The file or the folder, whichever came first; the other put is refused.
+    EXPECT_NE(results[2].exit_code == 0, results[3].exit_code == 0) << results[2].err << results[3].err;
+    EXPECT_EQ(count_folding_to("F" + n), 1);
+    const std::string wanted = results[2].exit_code == 0 ? "C:\\F" + n : "C:\\F" + n + "\\X.TXT";
+    EXPECT_EQ(Winsim(machine.Folder(), {"ls", wanted}).exit_code, 0);
+  }
 }
 
 TEST(Winsim, RefusesAMissingMachineWithoutMakingOne) {
@@ -209,6 +302,39 @@ TEST(WinsimDiff, RefusesWhatIsNoSnapshot) {
     EXPECT_EQ(r.exit_code, 1) << r.err;
     EXPECT_NE(r.err.find(file.string()), std::string::npos) << r.err;
   }
+}
+
+// A snapshot is whole or refused: one cut anywhere is never taken for a machine without changes,
+// and a snapshot killed while writing leaves the one before it as it was.
+TEST(WinsimSnapshot, ACutOrKilledSnapshotNeverPassesForAWholeOne) {
+  TempMachine machine;
+  for (int i = 0; i < 300; ++i) machine.Write("C:\\FILES\\F" + std::to_string(i) + ".TXT", "x");
+  const fs::path snapshot = machine.Folder().parent_path() / "whole.snap";
+  Ok(machine.Folder(), {"snapshot", snapshot.string()});
+  std::string whole;
+  {
+    std::ifstream in(snapshot, std::ios::binary);
+    whole.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  ASSERT_GT(whole.size(), 16000u);
+  EXPECT_EQ(Ok(machine.Folder(), {"diff", snapshot.string()}).out, "no changes\n");
+
+  const fs::path cut = machine.Folder().parent_path() / "cut.snap";
+  for (size_t size : {size_t{18}, size_t{1000}, size_t{1500}, whole.size() / 2, whole.size() - 30, whole.size() - 1}) {
+    std::ofstream(cut, std::ios::binary | std::ios::trunc) << whole.substr(0, size);
+    RunResult r = Winsim(machine.Folder(), {"diff", cut.string()});
+    SCOPED_TRACE("cut at " + std::to_string(size) + ": " + r.out + r.err);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+    EXPECT_NE(r.err.find(cut.string()), std::string::npos);
+  }
+
+  machine.Write("C:\\NEW.TXT", "new");
+  RunResult killed = Limited(machine.Folder(), {"snapshot", snapshot.string()}, 8, false);
+  EXPECT_EQ(killed.exit_code, 128 + SIGXFSZ) << killed.err;
+  EXPECT_EQ(Ok(machine.Folder(), {"diff", snapshot.string()}).out, "+ file C:\\NEW.TXT (3 bytes)\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(snapshot.parent_path()), fs::directory_iterator()), 3)
+      << "only the machine, whole.snap and cut.snap: nothing left of the killed snapshot";
 }
 
 TEST(WinsimTrace, ShowsTheCallsOfOtherProcessesInOrder) {

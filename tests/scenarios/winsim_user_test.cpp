@@ -55,6 +55,29 @@ TEST(WinsimPrinter, AddsListsAndRemovesPrinters) {
   EXPECT_EQ(Ok(machine, {"printer", "list"}).out, "Quorl K5583 PCL 6\tQuorl K5583 PCL 6\tLPT1:\t-\n");
 }
 
+// Names and captions that hold control characters never break the one-line, tab-separated lists:
+// printer names refuse them as Windows does, and what the machine holds anyway is shown escaped.
+TEST(WinsimLists, ControlCharactersNeverBreakALine) {
+  TempMachine machine;
+  Fails(machine, {"printer", "add", "Tab\tPrinter"});
+  Fails(machine, {"printer", "add", "Line\nPrinter"});
+  Fails(machine, {"printer", "add", "Printer", "--port", "LPT1:\n"});
+  EXPECT_EQ(Ok(machine, {"printer", "list"}).out, "");
+  winsim::Stmt(winsim::CurrentMachine().Database(),
+               "INSERT INTO printers(name, fold, driver, port) VALUES ('Old\tOne', 'old\tone', 'D\n', 'LPT1:')")
+      .Run();
+  EXPECT_EQ(Ok(machine, {"printer", "list"}).out, "Old\\x09One\tD\\x0A\tLPT1:\t-\n");
+
+  const std::string added = Ok(machine, {"window", "add", "Two\nLines\tand\x1b[2Jescape"}).out;
+  EXPECT_EQ(std::count(added.begin(), added.end(), '\n'), 1) << added;
+  const std::string windows = Ok(machine, {"window", "list"}).out;
+  EXPECT_TRUE(Contains(windows, "\tmachine\tTwo\\x0ALines\\x09and\\x1B[2Jescape\n")) << windows;
+  EXPECT_EQ(std::count(windows.begin(), windows.end(), '\n'), 1) << windows;
+
+  machine.Write("C:\\LIST\\Made\non the host.TXT", "x");
+  EXPECT_EQ(Ok(machine, {"ls", "C:\\LIST"}).out, "           1  Made\\x0Aon the host.TXT\n");
+}
+
 TEST(WinsimWindow, MachineWindowsStayAndProcessWindowsEndWithTheirProcess) {
   TempMachine machine;
   Ok(machine, {"window", "add", "Hello"});

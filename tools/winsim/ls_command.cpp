@@ -1,5 +1,6 @@
 // winsim ls: the entries of a folder of the machine, as stored, with their sizes.
 #include "command.h"
+#include "printable.h"
 #include "windows_path.h"
 
 #include <winsim/paths.h>
@@ -20,10 +21,11 @@ struct Entry {
 };
 
 void Print(const Entry& e) {
+  // A name made on the host may hold bytes that no Windows name holds: each entry stays one line.
   if (e.folder)
-    std::printf("%12s  %s\n", "<DIR>", e.name.c_str());
+    std::printf("%12s  %s\n", "<DIR>", Printable(e.name).c_str());
   else
-    std::printf("%12ju  %s\n", e.size, e.name.c_str());
+    std::printf("%12ju  %s\n", e.size, Printable(e.name).c_str());
 }
 
 Entry EntryOf(const fs::path& host) {

@@ -1,6 +1,8 @@
 #include "machine_state.h"
 
 #include "command.h"
+#include "printable.h"
+#include "whole_file.h"
 
 #include <winsim/db.h>
 #include <winsim/machine.h>
@@ -8,8 +10,12 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,28 +26,14 @@ namespace fs = std::filesystem;
 namespace winsim_tool {
 namespace {
 
-constexpr const char* kHeader = "winsim snapshot 1";
+constexpr const char* kHeader = "winsim snapshot 2";
+constexpr const char* kTrailer = "end of snapshot";
 constexpr const char* kKey = "1 key";
 constexpr const char* kValue = "2 value";
 constexpr const char* kFolder = "3 folder";
 constexpr const char* kFile = "4 file";
 constexpr const char* kPrinter = "5 printer";
 constexpr const char* kWindow = "6 window";
-
-// Control bytes shown as \xNN, so that every item stays on one line.
-std::string Printable(std::string_view text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7f) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
 
 std::string Quoted(std::string_view text) { return "\"" + Printable(text) + "\""; }
 
@@ -165,19 +157,53 @@ void CaptureWindows(winsim::Db& db, MachineState& state) {
   }
 }
 
-std::string ContentHash(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a: enough to tell a change
-  char buf[65536];
-  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-    for (std::streamsize i = 0; i < in.gcount(); ++i) {
-      hash ^= static_cast<unsigned char>(buf[i]);
-      hash *= 0x100000001b3ULL;
+// FNV-1a: enough to tell a change, and a cut snapshot from a whole one.
+class Fnv1a {
+ public:
+  void Add(std::string_view bytes) {
+    for (unsigned char c : bytes) {
+      hash_ ^= c;
+      hash_ *= 0x100000001b3ULL;
     }
   }
-  char out[20];
-  std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(hash));
-  return out;
+  std::string Hex() const {
+    char out[20];
+    std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(hash_));
+    return out;
+  }
+
+ private:
+  uint64_t hash_ = 0xcbf29ce484222325ULL;
+};
+
+// Opens a regular file for reading without ever waiting on a FIFO or device; -1 otherwise.
+int OpenRegularFile(const fs::path& file) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  struct stat st;
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Hands `file`'s bytes to `take` piece by piece; false when it is no regular file or can't be read.
+template <typename Take>
+bool ReadRegularFile(const fs::path& file, Take take) {
+  const int fd = OpenRegularFile(file);
+  if (fd < 0) return false;
+  char buf[65536];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+    if (n > 0) take(std::string_view(buf, static_cast<size_t>(n)));
+  ::close(fd);
+  return n == 0;
+}
+
+std::string ContentHash(const fs::path& file) {
+  Fnv1a hash;
+  ReadRegularFile(file, [&](std::string_view bytes) { hash.Add(bytes); });
+  return hash.Hex();
 }
 
 void CaptureFiles(const fs::path& drive, MachineState& state) {
@@ -191,6 +217,9 @@ void CaptureFiles(const fs::path& drive, MachineState& state) {
       state[{kFile, windows}] = {Printable(windows), "link " + target, "link to " + Printable(target)};
     } else if (it->is_directory(status_ec)) {
       state[{kFolder, windows}] = {Printable(windows), "", ""};
+    } else if (!it->is_regular_file(status_ec)) {
+      // A FIFO or device is never opened: it would hang the snapshot or harm the host.
+      state[{kFile, windows}] = {Printable(windows), "other", "not a file of the machine"};
     } else {
       const std::string size = std::to_string(it->file_size(status_ec)) + " bytes";
       state[{kFile, windows}] = {Printable(windows), size + " " + ContentHash(it->path()), size};
@@ -275,21 +304,45 @@ MachineState CaptureState() {
 }
 
 void SaveState(const MachineState& state, const fs::path& file) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << kHeader << '\n';
-  for (const auto& [key, item] : state)
-    out << Escape(key.first) << '\t' << Escape(key.second) << '\t' << Escape(item.name) << '\t' << Escape(item.content)
-        << '\t' << Escape(item.detail) << '\n';
-  out.close();
-  if (!out) throw CommandError("cannot write " + file.string());
+  // A new file renamed over the old one: a snapshot cut short never takes the place of a whole one.
+  WholeFile out(file.parent_path().empty() ? fs::path(".") : file.parent_path());
+  Fnv1a hash;
+  std::string text = std::string(kHeader) + '\n';
+  auto flush = [&] {
+    hash.Add(text);
+    out.Write(text);
+    text.clear();
+  };
+  for (const auto& [key, item] : state) {
+    text += Escape(key.first) + '\t' + Escape(key.second) + '\t' + Escape(item.name) + '\t' + Escape(item.content) +
+            '\t' + Escape(item.detail) + '\n';
+    if (text.size() > (1 << 20)) flush();
+  }
+  flush();
+  out.Write(std::string(kTrailer) + " " + std::to_string(state.size()) + " " + hash.Hex() + "\n");
+  out.Publish(file, 0644);
 }
 
 MachineState LoadState(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw CommandError("cannot read " + file.string());
-  std::string line;
-  if (!std::getline(in, line) || line != kHeader) throw CommandError(file.string() + " is not a winsim snapshot");
+  std::string text;
+  if (!ReadRegularFile(file, [&](std::string_view bytes) { text += bytes; }))
+    throw CommandError("cannot read " + file.string() + " (no regular file)");
+  const std::string header = std::string(kHeader) + '\n';
+  if (text.compare(0, header.size(), header) != 0) throw CommandError(file.string() + " is not a winsim snapshot");
+  // The last line holds the number of items and the hash of all bytes before it: without it, the
+  // snapshot was cut short. The hash is checked before any line is read.
+  const std::string cut = file.string() + " is cut short or damaged; take the snapshot again";
+  const size_t end = text.back() == '\n' ? text.rfind('\n', text.size() - 2) : std::string::npos;
+  if (end == std::string::npos || end + 1 < header.size()) throw CommandError(cut);
+  const std::string_view body = std::string_view(text).substr(0, end + 1);
+  const std::string_view trailer = std::string_view(text).substr(end + 1);
+  Fnv1a hash;
+  hash.Add(body);
+  if (!trailer.starts_with(std::string(kTrailer) + " ") || !trailer.ends_with(" " + hash.Hex() + "\n"))
+    throw CommandError(cut);
   MachineState state;
+  std::istringstream in{std::string(body.substr(header.size()))};
+  std::string line;
   for (int number = 2; std::getline(in, line); ++number) {
     std::vector<std::string> fields;
     size_t start = 0;
@@ -298,12 +351,14 @@ MachineState LoadState(const fs::path& file) {
       if (!field) break;
       fields.push_back(*field);
     }
-    std::optional<std::string> last = Unescape(std::string_view(line).substr(start));
-    if (last) fields.push_back(*last);
+    std::optional<std::string> last_field = Unescape(std::string_view(line).substr(start));
+    if (last_field) fields.push_back(*last_field);
     if (fields.size() != 5 || fields[0].size() < 3)
       throw CommandError(file.string() + " line " + std::to_string(number) + ": not a snapshot item");
     state[{fields[0], fields[1]}] = {fields[2], fields[3], fields[4]};
   }
+  if (trailer != std::string(kTrailer) + " " + std::to_string(state.size()) + " " + hash.Hex() + "\n")
+    throw CommandError(cut);
   return state;
 }
 

@@ -71,10 +71,11 @@ int main(int argc, char** argv) {
   try {
     // --machine may stand before the command or among its words, except after "run", whose words
     // are the program's own.
-    if (!args.empty() && args.front() == "--machine") {
+    if (!args.empty() && (args.front() == "--machine" || args.front() != "run")) {
+      const bool given = std::find(args.begin(), args.end(), "--machine") != args.end();
       machine = TakeOption(args, "--machine");
-    } else if (!args.empty() && args.front() != "run") {
-      machine = TakeOption(args, "--machine");
+      // An empty value would fall back on another machine without a word.
+      if (given && machine.empty()) throw UsageError("--machine needs a folder, not an empty word");
     }
   } catch (const UsageError& e) {
     std::fprintf(stderr, "winsim: %s\n", e.what());

@@ -1,5 +1,6 @@
 // winsim printer: the spooler's printers.
 #include "command.h"
+#include "printable.h"
 
 #include <winsim/printers.h>
 
@@ -17,12 +18,21 @@ std::string TakeName(std::vector<std::string>& args) {
   return name;
 }
 
+// Windows takes no control characters in a printer's name, driver or port; a tab or line feed
+// would also break the columns of the list.
+void ExpectNoControlBytes(const char* what, const std::string& text) {
+  if (HasControlBytes(text)) throw CommandError(std::string("a printer's ") + what + " holds no control characters");
+}
+
 int Add(std::vector<std::string> args) {
   winsim::PrinterInfo printer;
   printer.driver = TakeOption(args, "--driver");
   printer.port = TakeOption(args, "--port");
   printer.needs_admin = TakeFlag(args, "--needs-admin");
   printer.name = TakeName(args);
+  ExpectNoControlBytes("name", printer.name);
+  ExpectNoControlBytes("driver", printer.driver);
+  ExpectNoControlBytes("port", printer.port);
   if (!winsim::AddPrinter(printer)) throw CommandError("a printer named '" + printer.name + "' exists already");
   std::printf("added printer %s\n", printer.name.c_str());
   return 0;
@@ -39,7 +49,7 @@ int Remove(std::vector<std::string> args) {
 int List(const std::vector<std::string>& args) {
   ExpectNoMore(args);
   for (const winsim::PrinterInfo& p : winsim::ListPrinters())
-    std::printf("%s\t%s\t%s\t%s\n", p.name.c_str(), p.driver.c_str(), p.port.c_str(),
+    std::printf("%s\t%s\t%s\t%s\n", Printable(p.name).c_str(), Printable(p.driver).c_str(), Printable(p.port).c_str(),
                 p.needs_admin ? "needs-admin" : "-");
   return 0;
 }
@@ -58,7 +68,8 @@ int RunPrinter(const Invocation& invocation) {
 const Command winsim_command_printer{
     "printer",
     "printer add NAME [--driver D] [--port P] [--needs-admin]   --needs-admin: opens need PRINTER_ACCESS_ADMINISTER\n"
-    "printer list              one line per printer: name, driver, port, flags (tab-separated)\n"
+    "printer list              one line per printer: name, driver, port, flags (tab-separated, control bytes as "
+    "\\xNN)\n"
     "printer remove NAME",
     RunPrinter};
 WINSIM_COMMAND(printer);

@@ -11,7 +11,9 @@ std::string FullPathOnC(const std::string& given) {
   std::optional<std::string> full = winsim::FullWindowsPath(given, &error);
   if (!full) {
     if (error == ERROR_PATH_NOT_FOUND) throw CommandError("'" + given + "' is not on drive C:");
-    if (error == ERROR_FILENAME_EXCED_RANGE) throw CommandError("'" + given + "' is longer than MAX_PATH");
+    if (error == ERROR_FILENAME_EXCED_RANGE)
+      throw CommandError("name too long: a name holds at most 255 characters, a path at most 259 bytes (" +
+                         std::to_string(given.size()) + " bytes given)");
     throw CommandError("'" + given + "' is not a valid Windows path");
   }
   if (full->find_first_of("*?") != std::string::npos)

@@ -12,19 +12,24 @@
 
 namespace winsim {
 
+// Windows' limit for one name in a path, in characters (a double-byte one counts once).
+inline constexpr size_t kMaxNameChars = 255;
+
 // "C:\A\B" from a name relative to the current directory, an absolute one ("\A", "C:\A") or one
 // with forward slashes; "." and ".." resolved. Nullopt with `error` set (ERROR_INVALID_NAME,
-// ERROR_PATH_NOT_FOUND for another drive, ERROR_FILENAME_EXCED_RANGE beyond MAX_PATH).
+// ERROR_PATH_NOT_FOUND for another drive, ERROR_FILENAME_EXCED_RANGE for a path of MAX_PATH bytes
+// or more with its terminator, or a name over kMaxNameChars).
 std::optional<std::string> FullWindowsPath(std::string_view name, DWORD* error);
 
-// The host path of an existing file or folder, each part found without regard to ASCII case. A
-// symbolic link that leads out of drive_c counts as absent.
+// The host path of an existing file or folder, each part found without regard to ASCII case. Each
+// part is checked on its own: a symbolic link that leads out of drive_c, and anything but a regular
+// file or a folder (a FIFO, a device), count as absent.
 std::optional<std::filesystem::path> FindHostPath(std::string_view full_windows_path);
 
 // The host path under which to create `full_windows_path`: parts that exist are found without
-// regard to case, the rest are taken as written ("." and ".." are passed over). Missing folders are
-// not created.
-std::filesystem::path HostPathForCreate(std::string_view full_windows_path);
+// regard to case, the rest are taken as written. Missing folders are not created. Nullopt for a part
+// that is no single host name ("..", one holding a slash).
+std::optional<std::filesystem::path> HostPathForCreate(std::string_view full_windows_path);
 
 // "C:\..." for a host path inside drive_c, else nullopt.
 std::optional<std::string> WindowsPathOf(const std::filesystem::path& host);
