@@ -117,13 +117,13 @@ class Call {
   DWORD fault_error_ = 0;
 };
 
-// Fault plan, machine-wide. `times` < 0: every matching call; `skip`: matching calls let through first.
-// Only calls of the table that can fail take a rule.
+// A rule for a call that the call table lacks or that Windows cannot fail.
 class FaultPlanError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
+// Fault plan, machine-wide. `times` < 0: every matching call; `skip`: matching calls let through first.
 struct FaultRule {
   std::string call;
   std::string match;

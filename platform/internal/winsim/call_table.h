@@ -60,7 +60,7 @@ inline constexpr CallInfo kCalls[] = {
     {"FreeLibrary", true, ERROR_INVALID_HANDLE},
     {"GetProcAddress", true, ERROR_PROC_NOT_FOUND},
     {"GetModuleHandleA", true, ERROR_MOD_NOT_FOUND},
-    {"GetModuleFileNameA", true, ERROR_INSUFFICIENT_BUFFER},
+    {"GetModuleFileNameA", true, ERROR_MOD_NOT_FOUND},
     {"LoadStringA", true, ERROR_RESOURCE_NAME_NOT_FOUND},
     {"FindResourceA", true, ERROR_RESOURCE_NAME_NOT_FOUND},
     {"LoadResource", true, ERROR_RESOURCE_DATA_NOT_FOUND},
