@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <iterator>
 #include <span>
 #include <string_view>
 
@@ -94,23 +95,30 @@ inline constexpr CallInfo kCalls[] = {
 
 inline constexpr std::span<const CallInfo> AllCalls() { return kCalls; }
 
-// The row of `name`; null when the machine has no such call.
-constexpr const CallInfo* FindCall(std::string_view name) {
-  for (const CallInfo& call : kCalls)
-    if (name == call.name) return &call;
-  return nullptr;
+// The index of `name`'s row; -1 when the machine has no such call.
+constexpr int CallIndex(std::string_view name) {
+  for (size_t i = 0; i < std::size(kCalls); ++i)
+    if (name == kCalls[i].name) return static_cast<int>(i);
+  return -1;
 }
 
-// A call's name as its prologue writes it: a name that the table lacks does not compile.
+// The row of `name`; null when the machine has no such call.
+constexpr const CallInfo* FindCall(std::string_view name) {
+  const int index = CallIndex(name);
+  return index < 0 ? nullptr : &kCalls[index];
+}
+
+// A call's name as its prologue writes it: a name that the table lacks does not compile. (Found by
+// index: some compilers cannot compare an address with null in a constant expression.)
 class CallName {
  public:
-  consteval CallName(const char* name) : info_(FindCall(name)) {
-    if (!info_) throw "a call missing from the call table";
+  consteval CallName(const char* name) : index_(CallIndex(name)) {
+    if (index_ < 0) throw "a call missing from the call table";
   }
-  const CallInfo& Info() const { return *info_; }
+  const CallInfo& Info() const { return kCalls[index_]; }
 
  private:
-  const CallInfo* info_;
+  int index_;
 };
 
 }  // namespace winsim
