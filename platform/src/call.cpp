@@ -38,36 +38,36 @@ std::string HexText(uint64_t v) {
   return buf;
 }
 
-// Applies the plan to one call; returns the error code when a rule fails it.
+// Applies the plan to one call; returns the error code when a rule fails it. The rule is read
+// without a write lock and claimed by one statement that checks that it is still as read, so a
+// call holds the store only for that statement, and never when no rule matches it.
 bool PickedByPlan(const char* call, const std::string& args, DWORD* error) {
   Db& db = CurrentMachine().Database();
-  Tx tx(db);
-  bool picked = false;
-  int64_t rule_id = 0;
-  int64_t skip = 0, times = 0;
-  {
-    Stmt s(db, "SELECT id, match, error, times, skip FROM faults WHERE call = ? AND times != 0 ORDER BY id");
-    s.Bind(1, call);
-    while (s.Step()) {
-      std::string match = s.Text(1);
-      if (!match.empty() && args.find(match) == std::string::npos) continue;
-      rule_id = s.Int(0);
-      *error = static_cast<DWORD>(s.Int(2));
-      times = s.Int(3);
-      skip = s.Int(4);
-      picked = true;
-      break;
+  while (true) {
+    int64_t rule_id = 0, times = 0, skip = 0;
+    {
+      Stmt s(db, "SELECT id, match, error, times, skip FROM faults WHERE call = ? AND times != 0 ORDER BY id");
+      s.Bind(1, call);
+      bool found = false;
+      while (!found && s.Step()) {
+        std::string match = s.Text(1);
+        if (!match.empty() && args.find(match) == std::string::npos) continue;
+        rule_id = s.Int(0);
+        *error = static_cast<DWORD>(s.Int(2));
+        times = s.Int(3);
+        skip = s.Int(4);
+        found = true;
+      }
+      if (!found) return false;
     }
+    if (skip == 0 && times < 0) return true;
+    Stmt claim(db,
+               "UPDATE faults SET skip = max(skip - 1, 0), times = CASE WHEN skip > 0 OR times < 0 THEN times "
+               "ELSE times - 1 END WHERE id = ? AND skip = ? AND times = ?");
+    claim.Bind(1, rule_id).Bind(2, skip).Bind(3, times).Run();
+    if (db.Changes() == 1) return skip == 0;
+    // Another process used the rule meanwhile: read it again.
   }
-  if (!picked) return false;
-  if (skip > 0) {
-    Stmt(db, "UPDATE faults SET skip = skip - 1 WHERE id = ?").Bind(1, rule_id).Run();
-    tx.Commit();
-    return false;
-  }
-  if (times > 0) Stmt(db, "UPDATE faults SET times = times - 1 WHERE id = ?").Bind(1, rule_id).Run();
-  tx.Commit();
-  return true;
 }
 
 }  // namespace
@@ -133,10 +133,10 @@ bool Call::Watching() {
 void Call::Begin(std::string args) {
   args_ = std::move(args);
   traced_ = TraceOn();
-  if (Flags()->fault_rules.load(std::memory_order_relaxed)) {
+  if (info_->can_fail && Flags()->fault_rules.load(std::memory_order_relaxed)) {
     try {
       DWORD error = 0;
-      if (PickedByPlan(name_, args_, &error)) {
+      if (PickedByPlan(info_->name, args_, &error)) {
         faulted_ = true;
         fault_error_ = error;
         SetLastError(error);
@@ -148,10 +148,13 @@ void Call::Begin(std::string args) {
 }
 
 void Call::End(const std::string& result) {
-  TraceLine(faulted_ ? std::string(name_) + " [fault]" : name_, args_, result, t_last_error);
+  TraceLine(faulted_ ? std::string(info_->name) + " [fault]" : info_->name, args_, result, t_last_error);
 }
 
 void AddFault(const FaultRule& rule) {
+  const CallInfo* info = FindCall(rule.call);
+  if (!info) throw FaultPlanError("the machine has no call named " + rule.call);
+  if (!info->can_fail) throw FaultPlanError("Windows never fails " + rule.call + ": the plan cannot fail it");
   Db& db = CurrentMachine().Database();
   Stmt s(db, "INSERT INTO faults(call, match, error, times, skip) VALUES (?, ?, ?, ?, ?)");
   s.Bind(1, rule.call)

@@ -6,17 +6,27 @@
 
 namespace winsim {
 
-std::vector<TraceEntry> ReadTrace() {
+void ForEachTraceEntry(const std::function<void(const TraceEntry&)>& visit) {
   Db& db = CurrentMachine().Database();
   Stmt s(db, "SELECT pid, program, call, args, result, error FROM trace ORDER BY id");
-  std::vector<TraceEntry> entries;
   while (s.Step())
-    entries.push_back(
-        {static_cast<int>(s.Int(0)), s.Text(1), s.Text(2), s.Text(3), s.Text(4), static_cast<DWORD>(s.Int(5))});
+    visit({static_cast<int>(s.Int(0)), s.Text(1), s.Text(2), s.Text(3), s.Text(4), static_cast<DWORD>(s.Int(5))});
+}
+
+std::vector<TraceEntry> ReadTrace() {
+  std::vector<TraceEntry> entries;
+  ForEachTraceEntry([&](const TraceEntry& e) { entries.push_back(e); });
   return entries;
 }
 
-void ClearTrace() { CurrentMachine().Database().Exec("DELETE FROM trace"); }
+void ClearTrace() {
+  Db& db = CurrentMachine().Database();
+  db.Exec("DELETE FROM trace");
+  // A long trace leaves its pages behind as free pages: give them back, so that the machine's file
+  // shrinks to what it holds.
+  db.Exec("VACUUM");
+  db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+}
 
 std::vector<FaultRule> ListFaults() {
   Db& db = CurrentMachine().Database();

@@ -17,14 +17,14 @@ extern "C" BOOL WINAPI IsDBCSLeadByte(BYTE c) { return winsim::IsLeadByte(CodePa
 
 extern "C" LPSTR WINAPI CharNextA(LPCSTR p) {
   winsim::Call call("CharNextA", p);
-  if (call.Faulted()) return call.Fail(const_cast<LPSTR>(p));
   if (!p || !*p) return call.Return(const_cast<LPSTR>(p));
   if (winsim::IsLeadByte(CodePage(), static_cast<BYTE>(*p)) && p[1]) return call.Return(const_cast<LPSTR>(p + 2));
   return call.Return(const_cast<LPSTR>(p + 1));
 }
 
 extern "C" LPSTR WINAPI CharPrevA(LPCSTR start, LPCSTR current) {
-  if (!start || !current || current <= start) return const_cast<LPSTR>(start);
+  winsim::Call call("CharPrevA", start, static_cast<const void*>(current));
+  if (!start || !current || current <= start) return call.Return(const_cast<LPSTR>(start));
   // Walk from the start: a trail byte can look like a lead byte, so only a forward scan is sure.
   const unsigned codepage = CodePage();
   LPCSTR p = start;
@@ -33,5 +33,5 @@ extern "C" LPSTR WINAPI CharPrevA(LPCSTR start, LPCSTR current) {
     prev = p;
     p += (winsim::IsLeadByte(codepage, static_cast<BYTE>(*p)) && p[1]) ? 2 : 1;
   }
-  return const_cast<LPSTR>(prev);
+  return call.Return(const_cast<LPSTR>(prev));
 }

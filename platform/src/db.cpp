@@ -4,19 +4,50 @@
 #include <thread>
 
 namespace winsim {
+namespace {
+
+const char* Meaning(int code) {
+  switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return "machine busy: another program holds it too long (try again)";
+    case SQLITE_FULL:
+      return "disk full";
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return "machine damaged: its database cannot be read";
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      return "the machine may not be changed (read-only)";
+    case SQLITE_NOMEM:
+      return "out of memory";
+    case SQLITE_CANTOPEN:
+      return "cannot open the machine's database";
+    case SQLITE_TOOBIG:
+      return "data too large for the machine";
+    case SQLITE_IOERR:
+      return "cannot read or write the machine's files";
+    default:
+      return "machine failure";
+  }
+}
+
+}  // namespace
+
+DbError::DbError(int code) : std::runtime_error(Meaning(code)), code_(code) {}
 
 Db::Db(const std::string& path, bool create) {
   const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
   int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {
-    std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     sqlite3_close(db_);
     db_ = nullptr;
-    throw DbError("cannot open " + path + ": " + message, rc);
+    throw DbError(rc);
   }
   sqlite3_extended_result_codes(db_, 1);
   // Every process of the machine writes here; waiting beats failing.
-  sqlite3_busy_timeout(db_, 30000);
+  sqlite3_busy_timeout(db_, kBusyWaitMs);
   Exec("PRAGMA journal_mode=WAL");
   Exec("PRAGMA synchronous=NORMAL");
   Exec("PRAGMA foreign_keys=ON");
@@ -27,19 +58,12 @@ Db::~Db() {
   sqlite3_close(db_);
 }
 
-void Db::Fail(const char* what, int rc) {
-  throw DbError(std::string(what) + ": " + sqlite3_errmsg(db_), rc);
-}
+void Db::Fail(int rc) { throw DbError(rc); }
 
 void Db::Exec(const char* sql) {
   std::lock_guard lock(mutex_);
-  char* error = nullptr;
-  int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &error);
-  if (rc != SQLITE_OK) {
-    std::string message = error ? error : sqlite3_errstr(rc);
-    sqlite3_free(error);
-    throw DbError(std::string(sql) + ": " + message, rc);
-  }
+  int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) Fail(rc);
 }
 
 int64_t Db::LastInsertId() { return sqlite3_last_insert_rowid(db_); }
@@ -50,7 +74,7 @@ sqlite3_stmt* Db::Prepared(const char* sql) {
   if (it != cache_.end()) return it->second;
   sqlite3_stmt* stmt = nullptr;
   int rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
-  if (rc != SQLITE_OK) Fail(sql, rc);
+  if (rc != SQLITE_OK) Fail(rc);
   cache_.emplace(sql, stmt);
   return stmt;
 }
@@ -95,7 +119,7 @@ bool Stmt::Step() {
   int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
-  db_.Fail(sqlite3_sql(stmt_), rc);
+  db_.Fail(rc);
 }
 
 void Stmt::Run() {

@@ -10,10 +10,14 @@
 #include "schema.h"
 
 #include <sqlite3.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -60,6 +64,9 @@ bool HoldsMachine(const fs::path& folder) {
   sqlite3_close(db);
   if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
     throw MachineError("machine busy: " + folder.string() + " stayed locked by another program");
+  // A database whose pages cannot be read: a machine once, perhaps, but no longer usable.
+  if ((rc & 0xff) == SQLITE_CORRUPT)
+    throw MachineError("machine damaged: the database of " + folder.string() + " cannot be read");
   return found;
 }
 
@@ -76,46 +83,74 @@ fs::path DefaultMachineFolder() {
   return fs::path(home && *home ? home : ".") / ".winsim";
 }
 
-void CreateMachine(const fs::path& folder, WindowsFlavour os, unsigned codepage) {
+void CreateMachine(const fs::path& target, WindowsFlavour os, unsigned codepage,
+                   const std::function<void(const fs::path&)>& furnish) {
   if (codepage != 1252 && codepage != 932)
     throw MachineError("code page " + std::to_string(codepage) + " is not one of 1252, 932");
+  const fs::path folder = fs::absolute(target).lexically_normal();
   std::error_code ec;
-  if (fs::exists(folder, ec) && !(fs::is_directory(folder, ec) && fs::is_empty(folder, ec)))
+  auto refuse = [&] {
+    if (fs::exists(folder / "machine.db", ec))
+      throw MachineError("a machine exists in " + folder.string() + " already");
     throw MachineError(folder.string() + " exists and is not an empty folder");
-  fs::create_directories(folder, ec);
-  if (ec) throw MachineError("cannot create " + folder.string() + ": " + ec.message());
+  };
+  if (fs::exists(folder, ec) && !(fs::is_directory(folder, ec) && fs::is_empty(folder, ec))) refuse();
+  fs::create_directories(folder.parent_path(), ec);
+  if (ec) throw MachineError("cannot create " + folder.parent_path().string() + ": " + ec.message());
+  // Built beside its place, so that the rename that puts it there is one step.
+  std::string pattern = (folder.parent_path() / ("." + folder.filename().string() + ".new-XXXXXX")).string();
+  if (!::mkdtemp(pattern.data()))
+    throw MachineError("cannot create a machine in " + folder.string() + ": " + std::strerror(errno));
+  const fs::path staged = pattern;
+  // As a folder made the ordinary way would be, not private as a temporary one.
+  fs::permissions(staged,
+                  fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                      fs::perms::others_exec,
+                  ec);
 
   const bool nt = os == WindowsFlavour::Nt4;
   const std::string windir = nt ? "WINNT" : "WINDOWS";
   const std::string sysdir = nt ? "system32" : "SYSTEM";
   const std::string infdir = nt ? "inf" : "INF";
   try {
-    fs::create_directories(folder / "drive_c" / windir / sysdir);
-    fs::create_directories(folder / "drive_c" / windir / infdir);
-    Db db((folder / "machine.db").string(), true);
-    Tx tx(db);
-    db.Exec(kSchema);
-    WriteSetting(db, "magic", kMachineMagic);
-    WriteSetting(db, "os", Flavour(os));
-    WriteSetting(db, "codepage", std::to_string(codepage));
-    WriteSetting(db, "windows_dir", "C:\\" + windir);
-    WriteSetting(db, "system_dir", "C:\\" + windir + "\\" + sysdir);
-    // The shell reads its Run key from the first start on.
-    const char* run[] = {"Software", "Microsoft", "Windows", "CurrentVersion", "Run"};
-    int64_t parent = 1;
-    std::string path;
-    for (const char* part : run) {
-      std::string fold = part;
-      for (char& c : fold) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-      path += (path.empty() ? "" : "\\") + fold;
-      Stmt s(db, "INSERT INTO reg_keys(parent, name, path) VALUES (?, ?, ?)");
-      s.Bind(1, parent).Bind(2, part).Bind(3, path).Run();
-      parent = db.LastInsertId();
+    fs::create_directories(staged / "drive_c" / windir / sysdir);
+    fs::create_directories(staged / "drive_c" / windir / infdir);
+    {
+      Db db((staged / "machine.db").string(), true);
+      Tx tx(db);
+      db.Exec(kSchema);
+      WriteSetting(db, "magic", kMachineMagic);
+      WriteSetting(db, "os", Flavour(os));
+      WriteSetting(db, "codepage", std::to_string(codepage));
+      WriteSetting(db, "windows_dir", "C:\\" + windir);
+      WriteSetting(db, "system_dir", "C:\\" + windir + "\\" + sysdir);
+      // The shell reads its Run key from the first start on.
+      const char* run[] = {"Software", "Microsoft", "Windows", "CurrentVersion", "Run"};
+      int64_t parent = 1;
+      std::string path;
+      for (const char* part : run) {
+        std::string fold = part;
+        for (char& c : fold) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        path += (path.empty() ? "" : "\\") + fold;
+        Stmt s(db, "INSERT INTO reg_keys(parent, name, path) VALUES (?, ?, ?)");
+        s.Bind(1, parent).Bind(2, part).Bind(3, path).Run();
+        parent = db.LastInsertId();
+      }
+      tx.Commit();
     }
-    tx.Commit();
-    CreateFlags(folder);
+    CreateFlags(staged);
+    if (furnish) furnish(staged);
   } catch (const std::exception& e) {
+    fs::remove_all(staged, ec);
     throw MachineError("cannot create a machine in " + folder.string() + ": " + e.what());
+  }
+  // Takes the place of an absent or empty folder only: a machine that another creator put there
+  // first stays as it is.
+  if (::rename(staged.c_str(), folder.c_str()) != 0) {
+    const int error = errno;
+    fs::remove_all(staged, ec);
+    if (error == ENOTEMPTY || error == EEXIST || error == ENOTDIR || error == EISDIR) refuse();
+    throw MachineError("cannot create a machine in " + folder.string() + ": " + std::strerror(error));
   }
 }
 

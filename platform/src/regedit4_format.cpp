@@ -19,6 +19,7 @@ std::string SplitRootedPath(std::string_view text, unsigned codepage, std::vecto
   }
   if (end == text.size()) return {};
   reg::NameCheck check = reg::SplitKeyPath(text.substr(end + 1), codepage, names);
+  if (check) check = reg::CheckDepth(names->size());
   return check ? std::string() : std::string(check.reason);
 }
 

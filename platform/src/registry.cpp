@@ -24,12 +24,13 @@ namespace reg = winsim::reg;
 // id tells a deleted key from a later one of the same name.
 class KeyObject : public winsim::HandleObject {
  public:
-  KeyObject(int64_t id, std::string path, std::string shown)
-      : id_(id), path_(std::move(path)), shown_(std::move(shown)) {}
+  KeyObject(int64_t id, std::string path, std::string shown, size_t depth)
+      : id_(id), path_(std::move(path)), shown_(std::move(shown)), depth_(depth) {}
   std::string Describe() const override { return "key HKEY_LOCAL_MACHINE" + (shown_.empty() ? "" : "\\" + shown_); }
   int64_t Id() const { return id_; }
   const std::string& Path() const { return path_; }
   const std::string& Shown() const { return shown_; }
+  size_t Depth() const { return depth_; }
   bool IsRoot() const { return id_ == reg::kRootKey; }
   reg::KeyRow Row() const { return {id_, path_}; }
 
@@ -37,10 +38,11 @@ class KeyObject : public winsim::HandleObject {
   int64_t id_;
   std::string path_;
   std::string shown_;  // as the caller wrote it, for the trace
+  size_t depth_;       // levels below HKEY_LOCAL_MACHINE
 };
 
 const std::shared_ptr<const KeyObject>& RootKey() {
-  static const auto root = std::make_shared<const KeyObject>(reg::kRootKey, "", "");
+  static const auto root = std::make_shared<const KeyObject>(reg::kRootKey, "", "", 0);
   return root;
 }
 
@@ -62,24 +64,25 @@ std::string ShownChild(const KeyObject& base, std::string_view sub) {
   return shown;
 }
 
-HKEY NewHandle(int64_t id, std::string path, std::string shown) {
-  auto object = std::make_shared<KeyObject>(id, std::move(path), std::move(shown));
+HKEY NewHandle(int64_t id, std::string path, std::string shown, size_t depth) {
+  auto object = std::make_shared<KeyObject>(id, std::move(path), std::move(shown), depth);
   return reinterpret_cast<HKEY>(winsim::AddHandle(std::move(object)));
 }
 
 // A base other than the root may have been deleted since it was opened.
 bool Gone(Db& db, const KeyObject& base) { return !base.IsRoot() && !reg::KeyExists(db, base.Id()); }
 
-// Errors of the machine itself (database unreadable, disk full, no machine) end as Windows'
-// registry failure; the cause goes to stderr, since no return value can carry it.
+// Errors of the machine itself (machine busy, disk full, machine damaged, no machine) end as
+// Windows' registry failure; the cause, in the user's terms, goes to stderr, since no return value
+// can carry it.
 template <class F>
-LONG Guarded(const char* call, F&& body) {
+LONG Guarded(const winsim::Call& call, F&& body) {
   try {
     return body();
   } catch (const std::bad_alloc&) {
     return ERROR_NOT_ENOUGH_MEMORY;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "winsim: %s: %s\n", call, e.what());
+    std::fprintf(stderr, "winsim: %s: %s\n", call.Name(), e.what());
     return ERROR_REGISTRY_IO_FAILED;
   }
 }
@@ -101,7 +104,7 @@ LONG OpenKey(HKEY key, LPCSTR sub, PHKEY result) {
   if (Gone(db, *base)) return ERROR_KEY_DELETED;
   std::optional<int64_t> id = reg::FindKey(db, path);
   if (!id) return ERROR_FILE_NOT_FOUND;
-  *result = NewHandle(*id, std::move(path), ShownChild(*base, sub));
+  *result = NewHandle(*id, std::move(path), ShownChild(*base, sub), base->Depth() + names.size());
   return ERROR_SUCCESS;
 }
 
@@ -117,12 +120,15 @@ LONG CreateKey(HKEY key, LPCSTR sub, PHKEY result) {
   std::vector<std::string_view> names;
   if (reg::NameCheck check = reg::SplitKeyPath(sub ? sub : "", codepage, &names); !check)
     return static_cast<LONG>(check.error);
+  if (reg::NameCheck check = reg::CheckDepth(base->Depth() + names.size()); !check)
+    return static_cast<LONG>(check.error);
   Db& db = Database();
   Tx tx(db);
   if (Gone(db, *base)) return ERROR_KEY_DELETED;
   reg::KeyRow created = reg::CreateKeys(db, base->Row(), names, codepage);
   tx.Commit();
-  *result = NewHandle(created.id, std::move(created.path), ShownChild(*base, sub ? sub : ""));
+  *result =
+      NewHandle(created.id, std::move(created.path), ShownChild(*base, sub ? sub : ""), base->Depth() + names.size());
   return ERROR_SUCCESS;
 }
 
@@ -223,13 +229,13 @@ LONG CloseKey(HKEY key) {
 extern "C" LONG WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
   winsim::Call call("RegOpenKeyA", hKey, lpSubKey);
   if (call.Faulted()) return call.Fail(static_cast<LONG>(call.FaultError()));
-  return call.Return(Guarded("RegOpenKeyA", [&] { return OpenKey(hKey, lpSubKey, phkResult); }));
+  return call.Return(Guarded(call, [&] { return OpenKey(hKey, lpSubKey, phkResult); }));
 }
 
 extern "C" LONG WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
   winsim::Call call("RegCreateKeyA", hKey, lpSubKey);
   if (call.Faulted()) return call.Fail(static_cast<LONG>(call.FaultError()));
-  return call.Return(Guarded("RegCreateKeyA", [&] { return CreateKey(hKey, lpSubKey, phkResult); }));
+  return call.Return(Guarded(call, [&] { return CreateKey(hKey, lpSubKey, phkResult); }));
 }
 
 extern "C" LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
@@ -237,30 +243,30 @@ extern "C" LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD l
   winsim::Call call("RegQueryValueExA", hKey, lpValueName);
   if (call.Faulted()) return call.Fail(static_cast<LONG>(call.FaultError()));
   return call.Return(
-      Guarded("RegQueryValueExA", [&] { return QueryValue(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData); }));
+      Guarded(call, [&] { return QueryValue(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData); }));
 }
 
 extern "C" LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
                                       DWORD cbData) {
   winsim::Call call("RegSetValueExA", hKey, lpValueName, dwType, cbData);
   if (call.Faulted()) return call.Fail(static_cast<LONG>(call.FaultError()));
-  return call.Return(Guarded("RegSetValueExA", [&] { return SetValue(hKey, lpValueName, dwType, lpData, cbData); }));
+  return call.Return(Guarded(call, [&] { return SetValue(hKey, lpValueName, dwType, lpData, cbData); }));
 }
 
 extern "C" LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   winsim::Call call("RegDeleteValueA", hKey, lpValueName);
   if (call.Faulted()) return call.Fail(static_cast<LONG>(call.FaultError()));
-  return call.Return(Guarded("RegDeleteValueA", [&] { return DeleteValue(hKey, lpValueName); }));
+  return call.Return(Guarded(call, [&] { return DeleteValue(hKey, lpValueName); }));
 }
 
 extern "C" LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   winsim::Call call("RegDeleteKeyA", hKey, lpSubKey);
   if (call.Faulted()) return call.Fail(static_cast<LONG>(call.FaultError()));
-  return call.Return(Guarded("RegDeleteKeyA", [&] { return DeleteKey(hKey, lpSubKey); }));
+  return call.Return(Guarded(call, [&] { return DeleteKey(hKey, lpSubKey); }));
 }
 
 extern "C" LONG WINAPI RegCloseKey(HKEY hKey) {
   winsim::Call call("RegCloseKey", hKey);
   if (call.Faulted()) return call.Fail(static_cast<LONG>(call.FaultError()));
-  return call.Return(Guarded("RegCloseKey", [&] { return CloseKey(hKey); }));
+  return call.Return(Guarded(call, [&] { return CloseKey(hKey); }));
 }

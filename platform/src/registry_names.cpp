@@ -62,6 +62,11 @@ NameCheck SplitKeyPath(std::string_view path, unsigned codepage, std::vector<std
   return {};
 }
 
+NameCheck CheckDepth(size_t depth) {
+  if (depth > kMaxDepth) return {ERROR_INVALID_PARAMETER, "key deeper than 512 levels"};
+  return {};
+}
+
 NameCheck CheckValueName(std::string_view name, unsigned codepage) { return CheckName(name, codepage); }
 
 void AppendFolded(std::string& out, std::string_view name, unsigned codepage) {

@@ -14,6 +14,10 @@ namespace winsim::reg {
 // Windows' limit for one key name and for a value name, in characters (a double-byte one counts once).
 inline constexpr size_t kMaxNameChars = 255;
 
+// Windows' limit for the depth of a key: names on its path below HKEY_LOCAL_MACHINE. Besides being
+// Windows' own rule, it bounds what a deep path costs, since each key keeps its whole path.
+inline constexpr size_t kMaxDepth = 512;
+
 // ERROR_SUCCESS, or the Windows code with a reason for people (REGEDIT4 error lines).
 struct NameCheck {
   DWORD error = ERROR_SUCCESS;
@@ -25,6 +29,10 @@ struct NameCheck {
 // allowed. A leading backslash is ERROR_BAD_PATHNAME, and so (assumed) is an empty name inside; a
 // name over the limit or ending inside a double-byte character is ERROR_INVALID_PARAMETER (assumed).
 NameCheck SplitKeyPath(std::string_view path, unsigned codepage, std::vector<std::string_view>* names);
+
+// A key `depth` levels below HKEY_LOCAL_MACHINE within the limit; ERROR_INVALID_PARAMETER (assumed)
+// beyond it.
+NameCheck CheckDepth(size_t depth);
 
 // A value name (empty: the default value) within the limits.
 NameCheck CheckValueName(std::string_view name, unsigned codepage);

@@ -15,7 +15,6 @@ char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + '
 
 extern "C" LPSTR WINAPI lstrcpyA(LPSTR to, LPCSTR from) {
   winsim::Call call("lstrcpyA", static_cast<const void*>(to), from);
-  if (call.Faulted()) return call.Fail(LPSTR{nullptr});
   if (!to || !from) return call.Return(LPSTR{nullptr});
   std::memmove(to, from, std::strlen(from) + 1);
   return call.Return(to);
@@ -23,7 +22,6 @@ extern "C" LPSTR WINAPI lstrcpyA(LPSTR to, LPCSTR from) {
 
 extern "C" LPSTR WINAPI lstrcatA(LPSTR to, LPCSTR from) {
   winsim::Call call("lstrcatA", to, from);
-  if (call.Faulted()) return call.Fail(LPSTR{nullptr});
   if (!to || !from) return call.Return(LPSTR{nullptr});
   std::memmove(to + std::strlen(to), from, std::strlen(from) + 1);
   return call.Return(to);
@@ -31,7 +29,6 @@ extern "C" LPSTR WINAPI lstrcatA(LPSTR to, LPCSTR from) {
 
 extern "C" int WINAPI lstrlenA(LPCSTR text) {
   winsim::Call call("lstrlenA", text);
-  if (call.Faulted()) return call.Fail(0);
   return call.Return(text ? static_cast<int>(std::strlen(text)) : 0);
 }
 
@@ -39,7 +36,6 @@ extern "C" int WINAPI lstrlenA(LPCSTR text) {
 // lower case first when that alone differs, and other bytes by value. A null string sorts first.
 extern "C" int WINAPI lstrcmpA(LPCSTR a, LPCSTR b) {
   winsim::Call call("lstrcmpA", a, b);
-  if (call.Faulted()) return call.Fail(0);
   if (!a || !b) return call.Return(Sign((a != nullptr) - (b != nullptr)));
   int tie = 0;
   for (size_t i = 0;; ++i) {

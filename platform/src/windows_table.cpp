@@ -35,6 +35,19 @@ HWND AddWindow(std::string_view caption, bool owned_by_process) {
   return ToHwnd(db.LastInsertId());
 }
 
+HWND AddMachineWindowOnce(std::string_view caption) {
+  Db& db = CurrentMachine().Database();
+  Tx tx(db);
+  {
+    Stmt s(db, "SELECT 1 FROM windows WHERE pid = 0 AND caption = ?");
+    s.Bind(1, caption);
+    if (s.Step()) return nullptr;
+  }
+  HWND window = AddWindow(caption, false);
+  tx.Commit();
+  return window;
+}
+
 bool RemoveWindow(HWND window) {
   Db& db = CurrentMachine().Database();
   Stmt(db, "DELETE FROM windows WHERE hwnd = ?").Bind(1, FromHwnd(window)).Run();

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -110,6 +111,37 @@ TEST(FaultPlan, FailsTheKthAllocation) {
                                              "HeapFree", "HeapFree", "HeapFree"}));
   winsim::ClearFaults();
   EXPECT_TRUE(winsim::ListFaults().empty());
+}
+
+// The table is the machine's list of calls: each row names a call that the library carries out.
+TEST(CallTable, EachRowIsACallOfTheMachine) {
+  for (const winsim::CallInfo& call : winsim::AllCalls()) {
+    EXPECT_NE(::dlsym(RTLD_DEFAULT, call.name), nullptr) << call.name;
+    EXPECT_EQ(call.can_fail, call.usual_error != 0) << call.name;
+  }
+}
+
+TEST(FaultPlan, RefusesUnknownCallsAndCallsThatCannotFail) {
+  TempMachine machine;
+  for (const char* name : {"NoSuchCall", "CharNextA", "CharPrevA", "lstrlenA", "charnexta", ""}) {
+    SCOPED_TRACE(name);
+    EXPECT_THROW(winsim::AddFault({name, "", ERROR_GEN_FAILURE, -1, 0}), winsim::FaultPlanError);
+  }
+  EXPECT_TRUE(winsim::ListFaults().empty());
+  const char text[] = "ab";
+  EXPECT_EQ(CharNextA(text), text + 1);
+}
+
+TEST(Trace, CharPrevAIsTraced) {
+  TempMachine machine;
+  const char text[] = "ab";
+  winsim::SetTrace(true);
+  EXPECT_EQ(CharPrevA(text, text + 2), text + 1);
+  winsim::SetTrace(false);
+  const std::vector<Traced> trace = TraceOfThisProcess();
+  ASSERT_EQ(trace.size(), 1u);
+  EXPECT_EQ(trace[0].call, "CharPrevA");
+  EXPECT_EQ(trace[0].result, "\"b\"");
 }
 
 TEST(Heap, ZeroesOnRequestAndRefusesOtherHeaps) {

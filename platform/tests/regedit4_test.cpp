@@ -146,6 +146,8 @@ TEST(Regedit4, ImportAppliesEveryKindOfLine) {
 TEST(Regedit4, BadLineIsNamedAndChangesNothing) {
   const std::string head = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Made]\n\"Set\"=\"x\"\n";  // lines 1-4
   const std::string n256(256, 'n');
+  std::string deep513;
+  for (int i = 0; i < 513; ++i) deep513 += "\\k";
   struct Case {
     std::string text;
     int line;
@@ -160,6 +162,7 @@ TEST(Regedit4, BadLineIsNamedAndChangesNothing) {
       {head + "[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 5, "empty"},
       {head + "[HKEY_LOCAL_MACHINE\\" + n256 + "]\n", 5, "255"},
       {head + "[-HKEY_LOCAL_MACHINE]\n", 5, "cannot be deleted"},
+      {head + "[HKEY_LOCAL_MACHINE" + deep513 + "]\n", 5, "512"},
       {head + "[-HKEY_LOCAL_MACHINE\\Made]\n\"v\"=\"x\"\n", 6, "deletes"},
       {head + "\"" + n256 + "\"=\"x\"\n", 5, "255"},
       {head + "v=\"x\"\n", 5, "expected"},

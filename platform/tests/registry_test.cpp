@@ -249,14 +249,38 @@ TEST(Registry, DeleteKeyTakesTheSubtreeOn98AndOnlyALeafOnNt) {
   }
 }
 
-TEST(Registry, DeleteKeyReachesAnyDepth) {
+TEST(Registry, DeleteKeyReachesTheDeepestKey) {
   TempMachine machine;
   std::string path = "Deep";
-  for (int i = 0; i < 1500; ++i) path += "\\d";
+  for (int i = 1; i < 512; ++i) path += "\\d";
   RegCloseKey(Create(HKEY_LOCAL_MACHINE, path.c_str()));
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Deep"), ERROR_SUCCESS);
   EXPECT_EQ(OpenStatus(HKEY_LOCAL_MACHINE, "Deep"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(winsim::ExportRegedit4().find("Deep"), std::string::npos);
+}
+
+// A key path of n names below HKEY_LOCAL_MACHINE, "D\d\d...".
+std::string PathOfDepth(size_t n) {
+  std::string path = "D";
+  for (size_t i = 1; i < n; ++i) path += "\\d";
+  return path;
+}
+
+TEST(Registry, KeysAreAtMost512LevelsDeep) {
+  TempMachine machine;
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, PathOfDepth(513).c_str(), &key), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(OpenStatus(HKEY_LOCAL_MACHINE, "D"), ERROR_FILE_NOT_FOUND) << "nothing of it made";
+  HKEY deep = Create(HKEY_LOCAL_MACHINE, PathOfDepth(500).c_str());
+  // The depth counts from HKEY_LOCAL_MACHINE, whichever handle the path starts from.
+  EXPECT_EQ(RegCreateKeyA(deep, PathOfDepth(13).c_str(), &key), ERROR_INVALID_PARAMETER);
+  HKEY deepest = Create(deep, PathOfDepth(12).c_str());
+  EXPECT_EQ(RegCreateKeyA(deepest, "one more", &key), ERROR_INVALID_PARAMETER);
+  HKEY opened = nullptr;
+  ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, (PathOfDepth(500) + "\\" + PathOfDepth(12)).c_str(), &opened),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegCreateKeyA(opened, "one more", &key), ERROR_INVALID_PARAMETER);
+  for (HKEY k : {deep, deepest, opened}) RegCloseKey(k);
 }
 
 TEST(Registry, HandleOfADeletedKeyStaysDeleted) {

@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "run.h"
@@ -179,6 +181,34 @@ TEST(WinsimShell, StartsTheRunKeyProgramsBehindItsWindow) {
   std::filesystem::remove(machine.Host("C:\\two.ran"));
   Ok(machine, {"shell", "start"});
   EXPECT_TRUE(WaitUntil([&] { return machine.Exists("C:\\two.ran"); }));
+}
+
+TEST(WinsimShell, RacingStartsPutUpOneDesktopAndStartEachProgramOnce) {
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    TempMachine machine;
+    PutScript(machine, "C:\\PROGS\\ONE.EXE", "echo x >> \"$WINSIM_MACHINE/drive_c/one.runs\"\n");
+    SetRunValue("One", REG_SZ, "C:\\PROGS\\ONE.EXE");
+    // The shells wait at a gate and go at once, so that their checks and changes meet.
+    const std::filesystem::path gate = machine.Folder().parent_path() / "go";
+    const std::string shell = "while [ ! -e '" + gate.string() + "' ]; do :; done; exec '" +
+                              testing_support::BinPath("winsim").string() + "' shell start --wait";
+    std::vector<std::thread> shells;
+    std::atomic<int> started{0};
+    for (int i = 0; i < 8; ++i)
+      shells.emplace_back([&] {
+        if (testing_support::RunHost(machine.Folder(), {"/bin/sh", "-c", shell}).exit_code == 0) ++started;
+      });
+    std::ofstream{gate};
+    for (std::thread& t : shells) t.join();
+    EXPECT_EQ(started.load(), 1);
+    const std::string windows = Ok(machine, {"window", "list"}).out;
+    EXPECT_NE(windows.find("Program Manager"), std::string::npos);
+    EXPECT_EQ(windows.find("Program Manager"), windows.rfind("Program Manager")) << windows;
+    std::ifstream runs(machine.Host("C:\\one.runs"));
+    std::string all((std::istreambuf_iterator<char>(runs)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(all, "x\n");
+  }
 }
 
 TEST(WinsimBoxes, ListsHoldsClosesAndClears) {

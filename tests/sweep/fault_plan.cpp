@@ -2,58 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <map>
 #include <set>
 
 namespace sweep {
 namespace {
-
-// Windows never fails these for the valid arguments the programs pass, or they have no failure to
-// report: failing them would try out the fault plan, not the programs.
-const std::set<std::string> kCannotFail = {"CharNextA",        "lstrcpyA",         "lstrcatA", "lstrlenA",
-                                           "lstrcmpA",         "GetProcessHeap",   "HeapFree", "GetCurrentThreadId",
-                                           "TranslateMessage", "DispatchMessageA", "Sleep"};
-
-// A plausible error for each call; any other gets ERROR_GEN_FAILURE.
-const std::map<std::string, DWORD> kErrors = {
-    {"RegOpenKeyA", ERROR_ACCESS_DENIED},
-    {"RegCreateKeyA", ERROR_ACCESS_DENIED},
-    {"RegQueryValueExA", ERROR_ACCESS_DENIED},
-    {"RegSetValueExA", ERROR_ACCESS_DENIED},
-    {"RegDeleteValueA", ERROR_ACCESS_DENIED},
-    {"RegDeleteKeyA", ERROR_ACCESS_DENIED},
-    {"RegCloseKey", ERROR_INVALID_HANDLE},
-    {"GetCurrentDirectoryA", ERROR_NOT_ENOUGH_MEMORY},
-    {"SetCurrentDirectoryA", ERROR_ACCESS_DENIED},
-    {"GetSystemDirectoryA", ERROR_NOT_ENOUGH_MEMORY},
-    {"GetWindowsDirectoryA", ERROR_NOT_ENOUGH_MEMORY},
-    {"DeleteFileA", ERROR_ACCESS_DENIED},
-    {"FindFirstFileA", ERROR_ACCESS_DENIED},
-    {"FindClose", ERROR_INVALID_HANDLE},
-    {"_fsopen", ERROR_SHARING_VIOLATION},
-    {"OpenPrinterA", ERROR_ACCESS_DENIED},
-    {"DeletePrinter", ERROR_ACCESS_DENIED},
-    {"ClosePrinter", ERROR_INVALID_HANDLE},
-    {"WinExec", ERROR_FILE_NOT_FOUND},
-    {"CreateProcessA", ERROR_FILE_NOT_FOUND},
-    {"OpenEventA", ERROR_ACCESS_DENIED},
-    {"CreateEventA", ERROR_ACCESS_DENIED},
-    {"WaitForSingleObject", ERROR_INVALID_HANDLE},
-    {"SetEvent", ERROR_INVALID_HANDLE},
-    {"CloseHandle", ERROR_INVALID_HANDLE},
-    {"GetProcessHeap", ERROR_NOT_ENOUGH_MEMORY},
-    {"HeapAlloc", ERROR_NOT_ENOUGH_MEMORY},
-    {"HeapFree", ERROR_INVALID_PARAMETER},
-    {"LoadStringA", ERROR_RESOURCE_NAME_NOT_FOUND},
-    {"MessageBoxA", ERROR_NOT_ENOUGH_MEMORY},
-    {"EnumWindows", ERROR_NOT_ENOUGH_MEMORY},
-    {"GetWindowTextLengthA", ERROR_INVALID_WINDOW_HANDLE},
-    {"GetWindowTextA", ERROR_INVALID_WINDOW_HANDLE},
-    {"ExitWindowsEx", ERROR_PRIVILEGE_NOT_HELD},
-    {"GetModuleHandleA", ERROR_MOD_NOT_FOUND},
-    {"LoadLibraryA", ERROR_MOD_NOT_FOUND},
-    {"GetProcAddress", ERROR_PROC_NOT_FOUND},
-};
 
 const std::set<std::string> kCloseCalls = {"CloseHandle", "FindClose", "RegCloseKey", "ClosePrinter"};
 
@@ -75,11 +27,6 @@ std::string WithoutNumbers(const std::string& text) {
     }
   }
   return out;
-}
-
-DWORD PlausibleError(const std::string& call) {
-  auto it = kErrors.find(call);
-  return it == kErrors.end() ? ERROR_GEN_FAILURE : it->second;
 }
 
 }  // namespace
@@ -107,7 +54,9 @@ FaultChoice PlanFaults(const std::vector<winsim::TraceEntry>& trace, const std::
     const auto process = std::find(pids.begin(), pids.end(), call.pid);
     if (process == pids.end() || call.call == "<exit>") continue;
     ++choice.calls;
-    if (kCannotFail.count(call.call)) {
+    // Every traced call has its row in the call table, which says whether Windows can fail it.
+    const winsim::CallInfo* info = winsim::FindCall(call.call);
+    if (!info || !info->can_fail) {
       ++choice.cannot_fail;
       continue;
     }
@@ -133,7 +82,7 @@ FaultChoice PlanFaults(const std::vector<winsim::TraceEntry>& trace, const std::
     fault.shown = call.call + "(" + call.args + ")";
     fault.rule.call = call.call;
     fault.rule.match = FirstTextArgument(call.args);
-    fault.rule.error = PlausibleError(call.call);
+    fault.rule.error = info->usual_error;
     fault.rule.times = 1;
     for (size_t before = 0; before < at; ++before) {
       if (trace[before].call == call.call && trace[before].args.find(fault.rule.match) != std::string::npos)

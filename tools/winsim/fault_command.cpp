@@ -22,13 +22,6 @@ long long Number(const std::string& option, const std::string& text, long long l
   return value;
 }
 
-bool IsCallName(const std::string& name) {
-  if (name.empty() || (name[0] >= '0' && name[0] <= '9')) return false;
-  for (char c : name)
-    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) return false;
-  return true;
-}
-
 int Add(std::vector<std::string> args) {
   winsim::FaultRule rule;
   rule.match = TakeOption(args, "--match");
@@ -39,11 +32,18 @@ int Add(std::vector<std::string> args) {
   rule.call = args.front();
   args.erase(args.begin());
   ExpectNoMore(args);
-  if (!IsCallName(rule.call)) throw UsageError("'" + rule.call + "' is not the name of a call");
-  if (!error.empty()) rule.error = static_cast<DWORD>(Number("--error", error, 0, 0xFFFFFFFFLL));
+  const winsim::CallInfo* info = winsim::FindCall(rule.call);
+  if (!error.empty())
+    rule.error = static_cast<DWORD>(Number("--error", error, 0, 0xFFFFFFFFLL));
+  else if (info)
+    rule.error = info->usual_error;
   if (!times.empty()) rule.times = static_cast<int>(Number("--times", times, 1, 1000000000));
   if (!skip.empty()) rule.skip = static_cast<int>(Number("--skip", skip, 0, 1000000000));
-  winsim::AddFault(rule);
+  try {
+    winsim::AddFault(rule);
+  } catch (const winsim::FaultPlanError& e) {
+    throw UsageError(e.what());  // a name that no call of the plan has is a bad word
+  }
   return 0;
 }
 

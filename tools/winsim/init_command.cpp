@@ -33,14 +33,11 @@ int RunInit(const Invocation& invocation) {
   fs::path rundll32 = ToolFolder() / "rundll32.exe";
   if (!fs::exists(rundll32)) throw CommandError("no rundll32.exe beside winsim (" + rundll32.string() + ")");
   winsim::CreateMachine(invocation.machine, nt ? winsim::WindowsFlavour::Nt4 : winsim::WindowsFlavour::Win98,
-                        static_cast<unsigned>(std::stoul(codepage)));
-  fs::path target = invocation.machine / "drive_c" / (nt ? "WINNT" : "WINDOWS") / "RUNDLL32.EXE";
-  std::error_code ec;
-  fs::copy_file(rundll32, target, fs::copy_options::overwrite_existing, ec);
-  if (ec) {
-    fs::remove_all(invocation.machine, ec);
-    throw CommandError("cannot put RUNDLL32.EXE on the machine: " + ec.message());
-  }
+                        static_cast<unsigned>(std::stoul(codepage)), [&](const fs::path& folder) {
+                          std::error_code ec;
+                          fs::copy_file(rundll32, folder / "drive_c" / (nt ? "WINNT" : "WINDOWS") / "RUNDLL32.EXE", ec);
+                          if (ec) throw CommandError("cannot put RUNDLL32.EXE on the machine: " + ec.message());
+                        });
   std::printf("machine %s: Windows %s, code page %s\n", invocation.machine.c_str(), nt ? "NT 4.0" : "98",
               codepage.c_str());
   return 0;

@@ -123,7 +123,7 @@ void CaptureRegistry(winsim::Db& db, MachineState& state) {
 void CapturePrinters(winsim::Db& db, MachineState& state) {
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(db.Raw(), "SELECT * FROM printers ORDER BY id", -1, &stmt, nullptr) != SQLITE_OK)
-    db.Fail("reading printers", sqlite3_errcode(db.Raw()));
+    db.Fail(sqlite3_errcode(db.Raw()));
   std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owner(stmt, sqlite3_finalize);
   while (sqlite3_step(stmt) == SQLITE_ROW) {
     std::string name, fold, detail;

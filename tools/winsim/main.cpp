@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ios>
 #include <map>
+#include <new>
 #include <string>
 
 namespace winsim_tool {
@@ -100,7 +102,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "winsim %s: %s\nusage:\n", command.name, e.what());
     PrintForms(stderr, "  ", command.usage);
     return 2;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "winsim %s: out of memory\n", command.name);
+    return 1;
+  } catch (const std::filesystem::filesystem_error& e) {
+    std::fprintf(stderr, "winsim %s: %s: %s\n", command.name, e.path1().c_str(), e.code().message().c_str());
+    return 1;
+  } catch (const std::ios_base::failure&) {
+    std::fprintf(stderr, "winsim %s: cannot read or write a file\n", command.name);
+    return 1;
   } catch (const std::exception& e) {
+    // The machine's own errors, in the user's terms already.
     std::fprintf(stderr, "winsim %s: %s\n", command.name, e.what());
     return 1;
   }

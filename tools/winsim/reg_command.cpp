@@ -3,28 +3,56 @@
 
 #include <winsim/registry.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <sstream>
 
 namespace winsim_tool {
 namespace {
 
-std::string ReadAll(const std::string& file) {
-  if (file == "-") {
-    std::ostringstream text;
-    text << std::cin.rdbuf();
-    if (std::cin.bad()) throw CommandError("cannot read standard input");
-    return text.str();
+// Far above any registry a machine of the kit holds (100,000 keys export to about 10 MB); a bigger
+// input is a mistake, and reading it whole would only eat the host's memory.
+constexpr size_t kMaxRegFileBytes = size_t{64} << 20;
+
+// The whole of `fd`, or a CommandError once it passes the limit.
+std::string ReadBounded(int fd, const std::string& shown) {
+  std::string text;
+  char buffer[65536];
+  while (true) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) return text;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw CommandError("cannot read " + shown + ": " + std::strerror(errno));
+    }
+    if (text.size() + static_cast<size_t>(n) > kMaxRegFileBytes)
+      throw CommandError(shown + ": file too large for a .reg (over 64 MB)");
+    text.append(buffer, static_cast<size_t>(n));
   }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw CommandError("cannot read " + file + ": " + std::strerror(errno));
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw CommandError("cannot read " + file);
+}
+
+// Only a regular file is read: a device, a FIFO or a folder would never end or never begin.
+std::string ReadAll(const std::string& file) {
+  if (file == "-") return ReadBounded(STDIN_FILENO, "standard input");
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw CommandError("cannot read " + file + ": " + std::strerror(errno));
+  struct stat st {};
+  std::string text;
+  try {
+    if (::fstat(fd, &st) != 0) throw CommandError("cannot read " + file + ": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) throw CommandError(file + ": not a file");
+    if (static_cast<unsigned long long>(st.st_size) > kMaxRegFileBytes)
+      throw CommandError(file + ": file too large for a .reg (over 64 MB)");
+    text = ReadBounded(fd, file);
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  ::close(fd);
   return text;
 }
 

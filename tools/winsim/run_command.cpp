@@ -41,6 +41,12 @@ int RunRun(const Invocation& invocation) {
   request.wait_later = true;
   winsim::StartedProgram started;
   if (DWORD error = winsim::StartProgram(request, &started)) {
+    // A line over the limit is named by its length: echoed whole it would bury the message.
+    if (request.command_line.size() > winsim::kMaxCommandLine) {
+      std::fprintf(stderr, "winsim run: cannot start a command line of %zu bytes: longer than %zu (error %u)\n",
+                   request.command_line.size(), winsim::kMaxCommandLine, static_cast<unsigned>(error));
+      return kCannotStart;
+    }
     std::fprintf(stderr, "winsim run: cannot start '%s': %s (error %u)\n", request.command_line.c_str(), Reason(error),
                  static_cast<unsigned>(error));
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kNotFound : kCannotStart;

@@ -2,9 +2,9 @@
 #include "command.h"
 
 #include <winsim/call.h>
-#include <winsim/db.h>
 #include <winsim/machine.h>
 #include <winsim/process.h>
+#include <winsim/registry.h>
 #include <winsim/windows_table.h>
 
 #include <windows.h>
@@ -15,8 +15,7 @@ namespace winsim_tool {
 namespace {
 
 constexpr const char* kDesktopCaption = "Program Manager";
-// The key's path below HKEY_LOCAL_MACHINE as the registry keeps it: letters in lower case.
-constexpr const char* kRunKey = "software\\microsoft\\windows\\currentversion\\run";
+constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 struct RunValue {
   std::string name;
@@ -25,36 +24,25 @@ struct RunValue {
 
 std::string Quoted(const std::string& text) { return winsim::Arg(std::string_view(text)).text; }
 
-bool ShellRunning() {
-  for (const winsim::WindowInfo& w : winsim::ListWindows())
-    if (w.pid == 0 && w.caption == kDesktopCaption) return true;
-  return false;
-}
-
 // The Run key's REG_SZ values in the order they were written; the shell passes over the others.
 std::vector<RunValue> RunValues() {
-  winsim::Db& db = winsim::CurrentMachine().Database();
-  winsim::Stmt s(db,
-                 "SELECT v.name, v.type, v.data FROM reg_values v JOIN reg_keys k ON v.key = k.id "
-                 "WHERE CAST(k.path AS BLOB) = CAST(? AS BLOB) ORDER BY v.id");
-  s.Bind(1, kRunKey);
   std::vector<RunValue> values;
-  while (s.Step()) {
-    if (s.Int(1) != REG_SZ) {
-      std::printf("passed over %s: not REG_SZ\n", Quoted(s.Text(0)).c_str());
+  for (const winsim::RegistryValue& value : winsim::ReadKeyValues(kRunKey)) {
+    if (value.type != REG_SZ) {
+      std::printf("passed over %s: not REG_SZ\n", Quoted(value.name).c_str());
       continue;
     }
-    std::string data = s.Text(2);
-    data = data.substr(0, data.find('\0'));
-    if (!data.empty()) values.push_back({s.Text(0), data});
+    std::string data = value.data.substr(0, value.data.find('\0'));
+    if (!data.empty()) values.push_back({value.name, data});
   }
   return values;
 }
 
 int Start(bool wait) {
-  if (ShellRunning()) throw CommandError("the shell is running already");
+  // Of shells started at once, only the one that puts up the desktop window goes on.
+  HWND desktop = winsim::AddMachineWindowOnce(kDesktopCaption);
+  if (!desktop) throw CommandError("the shell is running already");
   const std::vector<RunValue> values = RunValues();
-  HWND desktop = winsim::AddWindow(kDesktopCaption, false);
   std::printf("shell started: window %p \"%s\"\n", static_cast<void*>(desktop), kDesktopCaption);
 
   struct Started {

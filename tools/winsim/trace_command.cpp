@@ -9,12 +9,12 @@ namespace winsim_tool {
 namespace {
 
 void PrintTrace() {
-  for (const winsim::TraceEntry& e : winsim::ReadTrace()) {
+  winsim::ForEachTraceEntry([](const winsim::TraceEntry& e) {
     std::string line = std::to_string(e.pid) + " " + e.program + " " + e.call + "(" + e.args + ")";
     if (!e.result.empty()) line += " = " + e.result;
     if (e.error != 0) line += " [error " + std::to_string(e.error) + "]";
     std::printf("%s\n", line.c_str());
-  }
+  });
 }
 
 int RunTrace(const Invocation& invocation) {

@@ -1,8 +1,9 @@
-// The one choke point of every public call: the call trace and the fault plan.
+// The one choke point of every public call: the call trace and the fault plan, both led by the
+// call table (call_table.h), where the call's name must have its row.
 //
 //   BOOL WINAPI DeleteFileA(LPCSTR name) {
 //     winsim::Call call("DeleteFileA", name);
-//     if (call.Faulted()) return call.Fail(FALSE);
+//     if (call.Faulted()) return call.Fail(FALSE);   // never true for a call that cannot fail
 //     ...
 //     return call.Return(TRUE);            // traced with the last error as it stands
 //   }
@@ -11,7 +12,11 @@
 
 #include <windows.h>
 
+#include <winsim/call_table.h>
+
 #include <cstdint>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,14 +60,17 @@ struct TraceEntry {
   std::string result;  // empty for a call without a result
   DWORD error;         // the last error as the call left it
 };
-// The machine's trace, every process's calls in the order they ended.
+// The machine's trace, every process's calls in the order they ended, one entry at a time so that
+// a trace of any length reads in bounded memory.
+void ForEachTraceEntry(const std::function<void(const TraceEntry&)>& visit);
 std::vector<TraceEntry> ReadTrace();
+// Empties the trace and gives its room back to the disk.
 void ClearTrace();
 
 class Call {
  public:
   template <class... A>
-  Call(const char* name, const A&... args) : name_(name) {
+  Call(CallName name, const A&... args) : info_(&name.Info()) {
     if (Watching()) {
       std::string joined;
       ((joined += (joined.empty() ? "" : ", "), joined += Arg(args).text), ...);
@@ -72,6 +80,7 @@ class Call {
   Call(const Call&) = delete;
   Call& operator=(const Call&) = delete;
 
+  const char* Name() const { return info_->name; }
   // The fault plan picked this call; the last error is already set to the plan's code.
   bool Faulted() const { return faulted_; }
   DWORD FaultError() const { return fault_error_; }
@@ -101,11 +110,17 @@ class Call {
   void Begin(std::string args);
   void End(const std::string& result);
 
-  const char* name_;
+  const CallInfo* info_;
   std::string args_;
   bool traced_ = false;
   bool faulted_ = false;
   DWORD fault_error_ = 0;
+};
+
+// A rule for a call that the call table lacks or that Windows cannot fail.
+class FaultPlanError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 // Fault plan, machine-wide. `times` < 0: every matching call; `skip`: matching calls let through first.
@@ -116,6 +131,7 @@ struct FaultRule {
   int times = -1;
   int skip = 0;
 };
+// Throws FaultPlanError for a call that the table lacks or that cannot fail.
 void AddFault(const FaultRule& rule);
 void ClearFaults();
 // The plan in the order the rules were added, with `times` and `skip` as calls have left them.

@@ -14,14 +14,20 @@
 
 namespace winsim {
 
+// A failure of the database, said in the user's terms ("machine busy", "disk full", "machine
+// damaged"): never the SQL nor SQLite's own words, which mean nothing to a user of the machine.
 class DbError : public std::runtime_error {
  public:
-  DbError(const std::string& what, int code) : std::runtime_error(what), code_(code) {}
+  explicit DbError(int code);
   int Code() const { return code_; }
 
  private:
   int code_;
 };
+
+// How long a writer waits for another process's write to end before it gives up as "machine busy".
+// Every write is short, so only a stopped or stuck process makes anyone wait this long.
+inline constexpr int kBusyWaitMs = 10000;
 
 class Db;
 
@@ -66,7 +72,7 @@ class Db {
   // One process may use the connection from several threads; Stmt and Tx take this.
   std::recursive_mutex& Mutex() { return mutex_; }
   sqlite3_stmt* Prepared(const char* sql);
-  [[noreturn]] void Fail(const char* what, int rc);
+  [[noreturn]] void Fail(int rc);
 
  private:
   sqlite3* db_ = nullptr;

@@ -3,6 +3,7 @@
 #define WINSIM_MACHINE_H
 
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -29,8 +30,11 @@ class MachineError : public std::runtime_error {
 // The folder named by WINSIM_MACHINE, else ~/.winsim.
 std::filesystem::path DefaultMachineFolder();
 
-// Creates a fresh machine in `folder` (which must be absent or empty). Throws MachineError.
-void CreateMachine(const std::filesystem::path& folder, WindowsFlavour os, unsigned codepage);
+// Creates a fresh machine in `folder` (which must be absent or empty). The machine is built aside
+// and moved into place whole, after `furnish` has put its files into the new machine's folder, so
+// that of racing creators exactly one succeeds and the others change nothing. Throws MachineError.
+void CreateMachine(const std::filesystem::path& folder, WindowsFlavour os, unsigned codepage,
+                   const std::function<void(const std::filesystem::path& new_folder)>& furnish = {});
 
 // Makes this process work on the machine in `folder`, closing any machine it had (its handles
 // are dropped and its current directory goes back to the machine's default). Throws MachineError.

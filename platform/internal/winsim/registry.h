@@ -2,10 +2,13 @@
 #ifndef WINSIM_REGISTRY_H
 #define WINSIM_REGISTRY_H
 
+#include <windows.h>
+
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace winsim {
 
@@ -46,6 +49,15 @@ void ImportRegedit4(std::string_view text);
 // names as stored. Data that "text" or dword: would not give back byte for byte is written as hex,
 // so that importing the text into an empty registry gives the same registry. Throws RegistryError.
 std::string ExportRegedit4(std::optional<std::string_view> key = std::nullopt);
+
+struct RegistryValue {
+  std::string name;  // as first written; empty for the default value
+  DWORD type;
+  std::string data;
+};
+// The values of the key `path` below HKEY_LOCAL_MACHINE ("Software\X", any letter case) in the
+// order they were first written; none when there is no such key.
+std::vector<RegistryValue> ReadKeyValues(std::string_view path);
 
 }  // namespace winsim
 
