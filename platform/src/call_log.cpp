@@ -8,9 +8,10 @@ namespace winsim {
 
 void ForEachTraceEntry(const std::function<void(const TraceEntry&)>& visit) {
   Db& db = CurrentMachine().Database();
-  Stmt s(db, "SELECT pid, program, call, args, result, error FROM trace ORDER BY id");
+  Stmt s(db, "SELECT id, pid, program, call, args, result, error FROM trace ORDER BY id");
   while (s.Step())
-    visit({static_cast<int>(s.Int(0)), s.Text(1), s.Text(2), s.Text(3), s.Text(4), static_cast<DWORD>(s.Int(5))});
+    visit({s.Int(0), static_cast<int>(s.Int(1)), s.Text(2), s.Text(3), s.Text(4), s.Text(5),
+           static_cast<DWORD>(s.Int(6))});
 }
 
 std::vector<TraceEntry> ReadTrace() {

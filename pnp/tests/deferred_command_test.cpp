@@ -30,7 +30,7 @@ bool StandInStarted(DWORD times) {
 
 int CallsOf(const char* call) {
   int count = 0;
-  for (const TraceRow& row : Trace()) count += row.call.rfind(call, 0) == 0;
+  for (const winsim::TraceEntry& row : Trace()) count += row.call.rfind(call, 0) == 0;
   return count;
 }
 
@@ -75,7 +75,7 @@ TEST(DeferredCommand, StartsTheCommandThroughRunDll32WithoutActivatingIt) {
   winsim::SetTrace(true);
   machine.Schedule(kCommandLine);
   std::vector<std::string> started;
-  for (const TraceRow& row : Trace()) {
+  for (const winsim::TraceEntry& row : Trace()) {
     if (row.call.rfind("WinExec", 0) == 0) started.push_back(row.args);
   }
   EXPECT_EQ(started, std::vector<std::string>{

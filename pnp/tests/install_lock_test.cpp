@@ -29,9 +29,9 @@ struct Holding {
   int64_t last;
 };
 
-std::vector<Holding> Holdings(const std::vector<TraceRow>& trace) {
-  std::map<int, std::vector<const TraceRow*>> by_process;
-  for (const TraceRow& row : trace) by_process[row.pid].push_back(&row);
+std::vector<Holding> Holdings(const std::vector<winsim::TraceEntry>& trace) {
+  std::map<int, std::vector<const winsim::TraceEntry*>> by_process;
+  for (const winsim::TraceEntry& row : trace) by_process[row.pid].push_back(&row);
   std::vector<Holding> holdings;
   for (auto& [pid, rows] : by_process) {
     int64_t taken = 0;  // trace ids start at 1
@@ -59,7 +59,7 @@ void ExpectNoOverlap(const std::vector<Holding>& holdings) {
 
 int TimeoutsOf(int pid, int64_t after = 0) {
   int count = 0;
-  for (const TraceRow& row : Trace()) {
+  for (const winsim::TraceEntry& row : Trace()) {
     count += row.pid == pid && row.id > after && row.call == "WaitForSingleObject" && row.result == "258";
   }
   return count;
@@ -68,7 +68,7 @@ int TimeoutsOf(int pid, int64_t after = 0) {
 // Processes that have opened the event and wait on it.
 std::vector<int> Waiters() {
   std::vector<int> pids;
-  for (const TraceRow& row : Trace()) {
+  for (const winsim::TraceEntry& row : Trace()) {
     if (row.call == "WaitForSingleObject" && std::find(pids.begin(), pids.end(), row.pid) == pids.end()) {
       pids.push_back(row.pid);
     }
@@ -89,7 +89,7 @@ TEST(InstallLock, UncontendedTakeNeitherWaitsNorPausesAndLeavesNoEvent) {
   winsim::SetTrace(true);
   machine.Schedule(kMissingNode);
   std::vector<std::string> lock_calls;
-  for (const TraceRow& row : Trace()) {
+  for (const winsim::TraceEntry& row : Trace()) {
     if (row.call == "OpenEventA" || row.call == "CreateEventA" || row.call == "WaitForSingleObject" ||
         row.call == "Sleep" || row.call == "SetEvent" || row.call == "CloseHandle") {
       lock_calls.push_back(row.call);
@@ -129,7 +129,7 @@ TEST(InstallLock, AWaiterHandlesMessagesBetweenSlicesAndPausesAfterTheRelease) {
   // The waiter's way in: a message looked at between slices; after the release, the pause, then the create.
   std::vector<std::string> calls;
   size_t opened = 0, taken = 0;
-  for (const TraceRow& row : trace) {
+  for (const winsim::TraceEntry& row : trace) {
     if (row.pid != waiter_pid) continue;
     if (row.call == "OpenEventA" && !opened) opened = calls.size();
     if (row.id == holdings[1].first) taken = calls.size();
@@ -165,7 +165,7 @@ TEST(InstallLock, NeitherGapOfTheTwoStepTakeLetsASecondPhaseIn) {
   // Released, the taker pauses; a newcomer arrives meanwhile, after the holder's handle is gone.
   winsim::CloseAllBoxes();
   auto released = [&] {
-    for (const TraceRow& row : Trace()) {
+    for (const winsim::TraceEntry& row : Trace()) {
       if (row.pid == taker_pid && row.call == "WaitForSingleObject" && row.result == "0") return true;
     }
     return false;
@@ -210,7 +210,7 @@ TEST(InstallLock, ATakerThatCanNeitherOpenNorCreateTheEventPausesAndTriesAgain) 
   ASSERT_TRUE(WaitUntil([&] { return TimeoutsOf(taker_pid) >= 1; }, kBound));
   EXPECT_EQ(OpenBoxes().size(), 1u) << "the taker went on while the lock was held";
   std::vector<std::string> calls;
-  for (const TraceRow& row : Trace()) {
+  for (const winsim::TraceEntry& row : Trace()) {
     if (row.pid == taker_pid && (row.call.rfind("OpenEventA", 0) == 0 || row.call.rfind("CreateEventA", 0) == 0 ||
                                  row.call == "Sleep" || row.call == "WaitForSingleObject"))
       calls.push_back(row.call);
@@ -352,7 +352,7 @@ TEST(InstallLock, AHolderKilledWhileNobodyWaitsLeavesTheLockFree) {
   winsim::SetHoldBoxes(false);
   winsim::SetTrace(true);
   machine.Schedule(kMissingNode);
-  for (const TraceRow& row : Trace()) EXPECT_NE(row.call, "WaitForSingleObject");
+  for (const winsim::TraceEntry& row : Trace()) EXPECT_NE(row.call, "WaitForSingleObject");
 }
 
 // Each allocation of a phase under RunDLL32 fails in turn: the exception reaches RunDLL32, and the
@@ -393,7 +393,7 @@ TEST(InstallLock, AnAllocationFailureUnwindsToTheCallerAndGivesEverythingBack) {
       const auto run = testing_support::Winsim(
           machine.Folder(), {"run", std::string("RUNDLL32.EXE K4471PNP,") + c.export_name + " " + c.command_line});
 
-      for (const TraceRow& row : Trace()) {
+      for (const winsim::TraceEntry& row : Trace()) {
         if (row.id > before && row.result == "left open") {
           EXPECT_EQ(row.args.find("key"), std::string::npos) << row.args;
           EXPECT_EQ(row.args.find("event"), std::string::npos) << row.args;

@@ -53,7 +53,7 @@ TEST(Installation, WhileTheShellRunsTheSecondPhaseStartsAtOnceAfterTheFirstRetur
   // The first phase gave the lock back before the second took it, and started it while holding it.
   int first_pid = 0, second_pid = 0;
   int64_t first_taken = 0, started = 0, first_released = 0, second_taken = 0, second_opened = 0;
-  for (const TraceRow& row : Trace()) {
+  for (const winsim::TraceEntry& row : Trace()) {
     const bool lock_event = row.args.find(kLockName) != std::string::npos;
     if (row.call == "CreateEventA" && lock_event && !first_pid) first_taken = row.id;
     if (row.call == "WinExec") first_pid = row.pid, started = row.id;
@@ -92,7 +92,7 @@ TEST(Installation, TheSecondPhaseStartedAtOnceWaitsWhileAFirstPhaseHoldsTheLock)
   });
   ASSERT_TRUE(WaitUntil([] { return Boxes().size() == 1; }, kBound));
   auto second_phase_waits = [] {
-    for (const TraceRow& row : Trace()) {
+    for (const winsim::TraceEntry& row : Trace()) {
       if (row.pid != static_cast<int>(GetCurrentProcessId()) && row.call == "WaitForSingleObject" &&
           row.result == "258")
         return true;
@@ -312,7 +312,7 @@ TEST(Installation, AnErrorBoxOfTheFirstPhaseKeepsTheSecondWaitingUntilItIsClosed
   // The second phase waits a few slices, looking at its messages between them, and touches nothing.
   auto slices = [&] {
     int timeouts = 0, peeks = 0;
-    for (const TraceRow& row : Trace()) {
+    for (const winsim::TraceEntry& row : Trace()) {
       if (row.pid == first_pid) continue;
       timeouts += row.call == "WaitForSingleObject" && row.result == "258";
       peeks += row.call == "PeekMessageA";

@@ -139,7 +139,7 @@ TEST(LibraryFrame, UninstUnInitializeRemovesTheDeviceNodeThenRequestsARestart) {
     EXPECT_EQ(OpenHandlesBesides(machine.Library()), std::vector<std::string>());
     // The node is gone before Windows is asked to restart.
     int64_t removal = 0, restart = 0;
-    for (const TraceRow& row : Trace()) {
+    for (const winsim::TraceEntry& row : Trace()) {
       if (row.call == "RegDeleteKeyA") removal = row.id;
       if (row.call == "ExitWindowsEx") restart = row.id;
     }

@@ -1,7 +1,6 @@
 #include "library_machine.h"
 
 #include <winsim/call.h>
-#include <winsim/db.h>
 #include <winsim/handles.h>
 #include <winsim/machine.h>
 
@@ -159,12 +158,6 @@ std::vector<std::string> OpenHandlesBesides(HMODULE library) {
   return open;
 }
 
-std::vector<TraceRow> Trace() {
-  winsim::Db& db = winsim::CurrentMachine().Database();
-  winsim::Stmt s(db, "SELECT id, pid, call, args, result FROM trace ORDER BY id");
-  std::vector<TraceRow> rows;
-  while (s.Step()) rows.push_back({s.Int(0), static_cast<int>(s.Int(1)), s.Text(2), s.Text(3), s.Text(4)});
-  return rows;
-}
+std::vector<winsim::TraceEntry> Trace() { return winsim::ReadTrace(); }
 
 }  // namespace pnp_tests

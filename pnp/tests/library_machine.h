@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <winsim/call.h>
 #include <winsim/journal.h>
 
 #include <cstdint>
@@ -28,15 +29,6 @@ struct RegValue {
   DWORD type;
   std::string data;
   bool operator==(const RegValue&) const = default;
-};
-
-// One call of the trace: which process made it, in the machine's order.
-struct TraceRow {
-  int64_t id;
-  int pid;
-  std::string call;
-  std::string args;
-  std::string result;
 };
 
 class LibraryMachine : public TempMachine {
@@ -114,7 +106,7 @@ std::vector<winsim::JournalEntry> Restarts();
 bool LockEventExists();
 // Handles of this process that are still open, less the library's module handle.
 std::vector<std::string> OpenHandlesBesides(HMODULE library);
-std::vector<TraceRow> Trace();
+std::vector<winsim::TraceEntry> Trace();
 
 }  // namespace pnp_tests
 

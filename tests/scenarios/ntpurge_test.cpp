@@ -68,7 +68,7 @@ TEST_F(NtPurge, OpensEachPrinterOnceAskingToDelete) {
   SeedEverything();
   ASSERT_EQ(Run("/F2").exit_code, 0);
   std::vector<std::string> opens;
-  for (const TraceLine& line : Trace("NTPURGE.EXE")) {
+  for (const winsim::TraceEntry& line : Trace("NTPURGE.EXE")) {
     if (line.call == "OpenPrinterA") opens.push_back(line.args);
   }
   ASSERT_EQ(opens.size(), 2u);
@@ -92,7 +92,7 @@ TEST_F(NtPurge, AMissingOrRefusedPrinterLeavesTheRestOfTheRunAlone) {
   EXPECT_EQ(Keys().count(kPrinters + std::string("Quorl K4471 PCL")), 0u);
   EXPECT_EQ(WaitForChained(), std::string(" ") + kRecorder + "|C:\\KIT");
   // No delete or close on a handle that a failed open did not give.
-  for (const TraceLine& line : Trace("NTPURGE.EXE")) {
+  for (const winsim::TraceEntry& line : Trace("NTPURGE.EXE")) {
     EXPECT_NE(line.call, "DeletePrinter");
     EXPECT_NE(line.call, "ClosePrinter");
   }
@@ -117,7 +117,7 @@ TEST_F(NtPurge, ATailWithoutASlashChangesNothingAndStartsNothing) {
   for (const char* tail : {"", "f2", "-f2 RECORD.EXE"}) EXPECT_EQ(Run(tail).exit_code, 0);
   RunResult diff = Winsim(machine_.Folder(), {"diff", (machine_.Folder() / "before.snap").string()});
   EXPECT_NE(diff.out.find("no changes"), std::string::npos) << diff.out;
-  for (const TraceLine& line : Trace("NTPURGE.EXE")) EXPECT_NE(line.call, "WinExec");
+  for (const winsim::TraceEntry& line : Trace("NTPURGE.EXE")) EXPECT_NE(line.call, "WinExec");
 }
 
 }  // namespace

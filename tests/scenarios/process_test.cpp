@@ -107,7 +107,10 @@ TEST(WinsimRun, StartsTheProgramWaitsAndPassesItsExitCodeOn) {
     testing_support::RunResult result = Winsim(machine.Folder(), c.args);
     EXPECT_EQ(result.exit_code, c.exit_code);
     const auto lines = std::count(result.err.begin(), result.err.end(), '\n');
-    EXPECT_EQ(lines, c.exit_code == 3 ? 0 : c.exit_code == 2 ? 3 : 1) << result.err;  // usage: the error, "usage:", the form
+    EXPECT_EQ(lines, c.exit_code == 3   ? 0
+                     : c.exit_code == 2 ? 3
+                                        : 1)
+        << result.err;  // usage: the error, "usage:", the form
   }
 }
 

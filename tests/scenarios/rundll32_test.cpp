@@ -1,6 +1,6 @@
 // RUNDLL32.EXE on a machine: the entry gets its window, its library and the rest of the line;
 // whatever goes wrong ends in a box or a line on stderr and a non-zero exit, never a crash.
-#include <winsim/db.h>
+#include <winsim/journal.h>
 #include <winsim/machine.h>
 
 #include <gtest/gtest.h>
@@ -41,7 +41,7 @@ class RunDll32Test : public ::testing::Test {
 
   RunResult RunDll32(const std::vector<std::string>& args) {
     std::filesystem::remove(log_);
-    winsim::CurrentMachine().Database().Exec("DELETE FROM journal");
+    winsim::ClearJournal();
     std::vector<std::string> argv = {machine_.Host("C:\\WINDOWS\\RUNDLL32.EXE").string()};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunHost(machine_.Folder(), argv);
@@ -57,9 +57,9 @@ class RunDll32Test : public ::testing::Test {
   // "caption: text" of each box shown.
   static std::vector<std::string> Boxes() {
     std::vector<std::string> boxes;
-    winsim::Stmt s(winsim::CurrentMachine().Database(),
-                   "SELECT caption, text FROM journal WHERE kind = 'box' ORDER BY id");
-    while (s.Step()) boxes.push_back(s.Text(0) + ": " + s.Text(1));
+    for (const winsim::JournalEntry& entry : winsim::ListJournal()) {
+      if (entry.kind == "box") boxes.push_back(entry.caption.value_or("") + ": " + entry.text.value_or(""));
+    }
     return boxes;
   }
 

@@ -1,7 +1,8 @@
 #include "uninstaller_fixture.h"
 
-#include <winsim/db.h>
+#include <winsim/call.h>
 #include <winsim/machine.h>
+#include <winsim/printers.h>
 
 #include <fstream>
 #include <sstream>
@@ -68,24 +69,21 @@ std::set<std::string> UninstallerScenario::Keys() {
 
 std::set<std::string> UninstallerScenario::Printers() {
   std::set<std::string> names;
-  winsim::Stmt s(winsim::CurrentMachine().Database(), "SELECT name FROM printers");
-  while (s.Step()) names.insert(s.Text(0));
+  for (const winsim::PrinterInfo& printer : winsim::ListPrinters()) names.insert(printer.name);
   return names;
 }
 
-std::vector<TraceLine> UninstallerScenario::Trace(const std::string& program) {
-  std::vector<TraceLine> lines;
-  winsim::Stmt s(winsim::CurrentMachine().Database(), "SELECT pid, program, call, args, result FROM trace ORDER BY id");
-  while (s.Step()) {
-    TraceLine line{static_cast<int>(s.Int(0)), s.Text(1), s.Text(2), s.Text(3), s.Text(4)};
+std::vector<winsim::TraceEntry> UninstallerScenario::Trace(const std::string& program) {
+  std::vector<winsim::TraceEntry> lines;
+  winsim::ForEachTraceEntry([&](const winsim::TraceEntry& line) {
     if (line.program == program) lines.push_back(line);
-  }
+  });
   return lines;
 }
 
 std::vector<std::string> UninstallerScenario::LeftOpen(const std::string& program) {
   std::vector<std::string> open;
-  for (const TraceLine& line : Trace(program)) {
+  for (const winsim::TraceEntry& line : Trace(program)) {
     if (line.call == "<exit>") open.push_back(line.args);
   }
   return open;

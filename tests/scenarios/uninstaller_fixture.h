@@ -4,6 +4,7 @@
 #define TESTS_UNINSTALLER_FIXTURE_H
 
 #include <gtest/gtest.h>
+#include <winsim/call.h>
 
 #include <set>
 #include <string>
@@ -13,14 +14,6 @@
 #include "temp_machine.h"
 
 namespace testing_support {
-
-struct TraceLine {
-  int pid;
-  std::string program;
-  std::string call;
-  std::string args;
-  std::string result;
-};
 
 // Compares two sets of names and says which are missing and which are extra.
 ::testing::AssertionResult SameNames(const std::set<std::string>& actual, const std::set<std::string>& expected);
@@ -40,7 +33,7 @@ class UninstallerScenario : public ::testing::Test {
 
   std::set<std::string> Keys();  // "HKEY_LOCAL_MACHINE\..." as exported
   std::set<std::string> Printers();
-  std::vector<TraceLine> Trace(const std::string& program);
+  std::vector<winsim::TraceEntry> Trace(const std::string& program);
   // Handles that the program left open at its end, as the trace noted them.
   std::vector<std::string> LeftOpen(const std::string& program);
   // The chained command's record: its command line and its current folder, once it has run.

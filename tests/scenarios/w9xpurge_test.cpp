@@ -127,7 +127,7 @@ TEST_F(W9xPurge, WorksInOrderRegistryFilesPrintersThenTheCommand) {
                                       {"ClosePrinter", 2},  {"WinExec", 3}};
   int last = 0;
   int seen = 0;
-  for (const TraceLine& line : Trace("W9XPURGE.EXE")) {
+  for (const winsim::TraceEntry& line : Trace("W9XPURGE.EXE")) {
     auto it = phase.find(line.call);
     if (it == phase.end()) continue;
     EXPECT_GE(it->second, last) << line.call << "(" << line.args << ")";
@@ -144,7 +144,7 @@ TEST_F(W9xPurge, RetriesARefusedOpenAndCarriesTheRecordToTheSecondPrinter) {
   ASSERT_EQ(Run("/f2").exit_code, 0);
   EXPECT_EQ(Printers(), std::set<std::string>{});
   std::vector<std::string> opens;
-  for (const TraceLine& line : Trace("W9XPURGE.EXE")) {
+  for (const winsim::TraceEntry& line : Trace("W9XPURGE.EXE")) {
     if (line.call == "OpenPrinterA") opens.push_back(line.args);
   }
   ASSERT_EQ(opens.size(), 3u) << "first printer twice, second once";
@@ -183,7 +183,7 @@ TEST_F(W9xPurge, OemInfFilesHoldingTheDriverSectionGoWhereverTheyAre) {
   for (const auto& [name, content] : files)
     EXPECT_EQ(machine_.Exists("C:\\WINDOWS\\INF\\" + name), !content.second) << name;
   std::vector<std::string> examined;
-  for (const TraceLine& line : Trace("W9XPURGE.EXE")) {
+  for (const winsim::TraceEntry& line : Trace("W9XPURGE.EXE")) {
     if (line.call == "FindFirstFileA") examined.push_back(line.args);
   }
   ASSERT_EQ(examined.size(), 500u);
@@ -215,7 +215,7 @@ TEST_F(W9xPurge, ATailWithoutASlashChangesNothingAndStartsNothing) {
   RunResult diff = Winsim(machine_.Folder(), {"diff", (machine_.Folder() / "before.snap").string()});
   EXPECT_EQ(diff.exit_code, 0);
   EXPECT_NE(diff.out.find("no changes"), std::string::npos) << diff.out;
-  for (const TraceLine& line : Trace("W9XPURGE.EXE")) EXPECT_NE(line.call, "WinExec");
+  for (const winsim::TraceEntry& line : Trace("W9XPURGE.EXE")) EXPECT_NE(line.call, "WinExec");
 }
 
 TEST_F(W9xPurge, ASlashWithAnotherLetterRunsTheSequenceButStartsNothing) {
@@ -225,7 +225,7 @@ TEST_F(W9xPurge, ASlashWithAnotherLetterRunsTheSequenceButStartsNothing) {
   EXPECT_EQ(Keys().count(kStatusMonitor), 0u);
   EXPECT_FALSE(machine_.Exists("C:\\WINDOWS\\INF\\OEM2.INF"));
   EXPECT_EQ(Printers().size(), 5u);
-  for (const TraceLine& line : Trace("W9XPURGE.EXE")) EXPECT_NE(line.call, "WinExec");
+  for (const winsim::TraceEntry& line : Trace("W9XPURGE.EXE")) EXPECT_NE(line.call, "WinExec");
 }
 
 }  // namespace

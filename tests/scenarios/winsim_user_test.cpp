@@ -1,8 +1,8 @@
 // winsim printer, window, shell and boxes, run as a person runs them, on a fresh machine.
 #include <windows.h>
 
-#include <winsim/db.h>
 #include <winsim/machine.h>
+#include <winsim/printers.h>
 #include <winsim/process.h>
 #include <winsim/windows_table.h>
 
@@ -65,9 +65,12 @@ TEST(WinsimLists, ControlCharactersNeverBreakALine) {
   Fails(machine, {"printer", "add", "Line\nPrinter"});
   Fails(machine, {"printer", "add", "Printer", "--port", "LPT1:\n"});
   EXPECT_EQ(Ok(machine, {"printer", "list"}).out, "");
-  winsim::Stmt(winsim::CurrentMachine().Database(),
-               "INSERT INTO printers(name, fold, driver, port) VALUES ('Old\tOne', 'old\tone', 'D\n', 'LPT1:')")
-      .Run();
+  // A printer that the machine holds from before the check.
+  winsim::PrinterInfo old;
+  old.name = "Old\tOne";
+  old.driver = "D\n";
+  old.port = "LPT1:";
+  ASSERT_TRUE(winsim::AddPrinter(old));
   EXPECT_EQ(Ok(machine, {"printer", "list"}).out, "Old\\x09One\tD\\x0A\tLPT1:\t-\n");
 
   const std::string added = Ok(machine, {"window", "add", "Two\nLines\tand\x1b[2Jescape"}).out;
@@ -124,20 +127,15 @@ TEST(WinsimWindow, MachineWindowsStayAndProcessWindowsEndWithTheirProcess) {
   ::close(ready[0]);
 }
 
-// Writes a value under the Run key as the registry keeps it.
+// Writes a value under the Run key byte for byte, as a program would.
 void SetRunValue(const std::string& name, DWORD type, const std::string& data) {
-  winsim::Db& db = winsim::CurrentMachine().Database();
-  int64_t key = 0;
-  {
-    winsim::Stmt s(db, "SELECT id FROM reg_keys WHERE path = 'software\\microsoft\\windows\\currentversion\\run'");
-    ASSERT_TRUE(s.Step());
-    key = s.Int(0);
-  }
-  std::string fold = name;
-  for (char& c : fold) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  winsim::Stmt s(db, "INSERT INTO reg_values(key, name, fold, type, data) VALUES (?, ?, ?, ?, ?)");
-  s.Bind(1, key).Bind(2, name).Bind(3, fold).Bind(4, static_cast<int64_t>(type)).BindBlob(5, data.data(), data.size());
-  s.Run();
+  HKEY run = nullptr;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", &run),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExA(run, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                           static_cast<DWORD>(data.size())),
+            ERROR_SUCCESS);
+  RegCloseKey(run);
 }
 
 void PutScript(const TempMachine& machine, const std::string& windows_path, const std::string& body) {

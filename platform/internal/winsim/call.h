@@ -53,6 +53,7 @@ void SetTrace(bool on);
 void TraceLine(std::string_view call, std::string_view args, std::string_view result, DWORD last_error);
 
 struct TraceEntry {
+  int64_t id;  // the machine's order: later calls have larger ids
   int pid;
   std::string program;
   std::string call;  // " [fault]" added when the plan failed it
