@@ -1,8 +1,9 @@
 // REGEDIT4 import over arbitrary text, on a registry that holds a little: a text is either refused
 // with the registry left as it was, or applied; what was applied exports to a text that, imported
 // into an empty registry, exports again byte for byte the same.
-#include <winsim/db.h>
+#include <windows.h>
 #include <winsim/machine.h>
+#include <winsim/machine_content.h>
 #include <winsim/registry.h>
 
 #include <cstdint>
@@ -26,9 +27,16 @@ constexpr char kSeed[] =
     "\"ConfigFlags\"=hex:00,00,00,00\r\n"
     "@=hex(2):25,57,49,4e,44,49,52,25,00\r\n";
 
+// Through the calls a program has: on Windows 98 a key goes with all its subkeys.
 void EmptyRegistry() {
-  winsim::Db& db = winsim::CurrentMachine().Database();
-  db.Exec("DELETE FROM reg_values; DELETE FROM reg_keys WHERE id <> 1");
+  const winsim::MachineContent content = winsim::ReadMachineContent();
+  int64_t root = 0;
+  for (const winsim::KeyRecord& key : content.keys)
+    if (key.parent == 0) root = key.id;
+  for (const winsim::KeyRecord& key : content.keys)
+    if (key.parent == root && key.id != root) RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.name.c_str());
+  for (const winsim::ValueRecord& value : content.values)
+    if (value.key == root) RegDeleteValueA(HKEY_LOCAL_MACHINE, value.name.c_str());
 }
 
 const std::string& SeedExport() {

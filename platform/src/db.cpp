@@ -162,4 +162,14 @@ void Tx::Commit() {
   open_ = false;
 }
 
+ReadTx::ReadTx(Db& db) : db_(db), lock_(db.Mutex()) { db_.Exec("BEGIN"); }
+
+ReadTx::~ReadTx() {
+  try {
+    db_.Exec("COMMIT");
+  } catch (...) {
+    // Nothing was written: a read that cannot end leaves nothing to undo.
+  }
+}
+
 }  // namespace winsim

@@ -21,24 +21,6 @@ constexpr const char* kEol = "\r\n";
 // Hex lines break before this column, as REGEDIT writes them.
 constexpr size_t kHexWidth = 78;
 
-// One consistent view of the registry while it is written; other processes go on writing.
-class ReadSnapshot {
- public:
-  explicit ReadSnapshot(Db& db) : db_(db), lock_(db.Mutex()) { db_.Exec("BEGIN"); }
-  ~ReadSnapshot() {
-    try {
-      db_.Exec("COMMIT");
-    } catch (...) {
-    }
-  }
-  ReadSnapshot(const ReadSnapshot&) = delete;
-  ReadSnapshot& operator=(const ReadSnapshot&) = delete;
-
- private:
-  Db& db_;
-  std::unique_lock<std::recursive_mutex> lock_;
-};
-
 struct KeyEntry {
   int64_t id;
   int64_t parent;
@@ -179,7 +161,7 @@ std::string ExportRegedit4(std::optional<std::string_view> key) {
       throw RegistryError(std::string(*key) + ": " + reason);
   }
   Db& db = CurrentMachine().Database();
-  ReadSnapshot snapshot(db);
+  ReadTx snapshot(db);
   int64_t top = reg::kRootKey;
   if (!names.empty()) {
     std::optional<int64_t> found = reg::FindKey(db, reg::JoinedPath("", names, codepage));

@@ -1,9 +1,10 @@
 // winsim put, ls, snapshot, diff, trace and fault, run as a person runs them.
 #include <windows.h>
 
-#include <winsim/db.h>
 #include <winsim/machine.h>
+#include <winsim/printers.h>
 #include <winsim/process.h>
+#include <winsim/windows_table.h>
 
 #include "run.h"
 #include "temp_machine.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -218,48 +220,43 @@ TEST(Winsim, RefusesAMissingMachineWithoutMakingOne) {
   }
 }
 
-class MachineRows {
- public:
-  MachineRows() : db_(winsim::CurrentMachine().Database()) {}
-  int64_t Key(int64_t parent, const std::string& name, const std::string& path) {
-    winsim::Stmt(db_, "INSERT INTO reg_keys(parent, name, path) VALUES (?, ?, ?)")
-        .Bind(1, parent)
-        .Bind(2, name)
-        .Bind(3, path)
-        .Run();
-    return db_.LastInsertId();
-  }
-  void Value(int64_t key, const std::string& name, int64_t type, const std::string& data) {
-    std::string fold = name;
-    for (char& c : fold) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    winsim::Stmt(db_, "INSERT OR REPLACE INTO reg_values(key, name, fold, type, data) VALUES (?, ?, ?, ?, ?)")
-        .Bind(1, key)
-        .Bind(2, name)
-        .Bind(3, fold)
-        .Bind(4, type)
-        .BindBlob(5, data.data(), data.size())
-        .Run();
-  }
-  void Exec(const char* sql) { db_.Exec(sql); }
-  int64_t SoftwareKey() {
-    winsim::Stmt s(db_, "SELECT id FROM reg_keys WHERE path = 'software'");
-    return s.Step() ? s.Int(0) : 0;
-  }
+HKEY CreateKey(const char* path) {
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, path, &key), ERROR_SUCCESS) << path;
+  return key;
+}
 
- private:
-  winsim::Db& db_;
-};
+void SetValue(HKEY key, const char* name, DWORD type, const std::string& data) {
+  EXPECT_EQ(
+      RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size())),
+      ERROR_SUCCESS);
+}
+
+// A window of a process that has ended: its row stays behind until somebody lists the windows.
+void LeaveWindowOfEndedProcess(const TempMachine& machine, const char* caption) {
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    winsim::UseMachine(machine.Folder());
+    winsim::AddWindow(caption, true);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+}
 
 TEST(WinsimDiff, NamesWhatChangedSinceTheSnapshot) {
   TempMachine machine;
   machine.Write("C:\\CHANGE.TXT", "abcd");
   machine.Write("C:\\GONE.TXT", "abcd");
-  MachineRows rows;
-  const int64_t software = rows.SoftwareKey();
-  const int64_t kit = rows.Key(software, "Kit", "software\\kit");
-  rows.Key(software, "Old", "software\\old");
-  rows.Value(kit, "Model", REG_SZ, std::string("A\0", 2));
-  rows.Exec("INSERT INTO printers(name, fold, driver, port) VALUES ('Old Printer', 'old printer', 'D', 'LPT1:')");
+  HKEY kit = CreateKey("Software\\Kit");
+  RegCloseKey(CreateKey("Software\\Old"));
+  SetValue(kit, "Model", REG_SZ, std::string("A\0", 2));
+  winsim::PrinterInfo printer;
+  printer.name = "Old Printer";
+  printer.driver = "D";
+  printer.port = "LPT1:";
+  ASSERT_TRUE(winsim::AddPrinter(printer));
   const std::string snapshot = (machine.Folder().parent_path() / "before.snap").string();
   Ok(machine.Folder(), {"snapshot", snapshot});
   EXPECT_EQ(Ok(machine.Folder(), {"diff", snapshot}).out, "no changes\n");
@@ -267,14 +264,14 @@ TEST(WinsimDiff, NamesWhatChangedSinceTheSnapshot) {
   machine.Write("C:\\NEW\\NEW.EXE", "new");
   machine.Write("C:\\CHANGE.TXT", "abce");
   fs::remove(machine.Host("C:\\GONE.TXT"));
-  rows.Key(software, "New", "software\\new");
-  rows.Exec("DELETE FROM reg_keys WHERE path = 'software\\old'");
-  rows.Value(kit, "Model", REG_SZ, std::string("B\0", 2));
-  rows.Value(kit, "", REG_DWORD, std::string("\x0a\0\0\0", 4));
-  rows.Exec("DELETE FROM printers");
-  rows.Exec("INSERT INTO windows(caption, pid) VALUES ('Setup', 0)");
-  // A window whose process has ended is gone, whatever its row says.
-  rows.Exec("INSERT INTO windows(caption, pid, pid_start) VALUES ('Ended', 999999999, 1)");
+  RegCloseKey(CreateKey("Software\\New"));
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Old"), ERROR_SUCCESS);
+  SetValue(kit, "Model", REG_SZ, std::string("B\0", 2));
+  SetValue(kit, "", REG_DWORD, std::string("\x0a\0\0\0", 4));
+  RegCloseKey(kit);
+  ASSERT_TRUE(winsim::RemovePrinter("Old Printer"));
+  winsim::AddWindow("Setup", false);
+  LeaveWindowOfEndedProcess(machine, "Ended");
 
   const std::string out = Ok(machine.Folder(), {"diff", snapshot}).out;
   const std::string printer_line = "- printer Old Printer (";

@@ -4,9 +4,8 @@
 #include "printable.h"
 #include "whole_file.h"
 
-#include <winsim/db.h>
 #include <winsim/machine.h>
-#include <winsim/process.h>
+#include <winsim/machine_content.h>
 
 #include <windows.h>
 
@@ -68,90 +67,42 @@ std::string ShowData(int64_t type, const std::vector<unsigned char>& data) {
   return out + (data.size() > 16 ? ",... (" + std::to_string(data.size()) + " bytes)" : "");
 }
 
-// A read transaction, so that keys, values, printers and windows come from one moment.
-class ReadTx {
- public:
-  explicit ReadTx(winsim::Db& db) : db_(db), lock_(db.Mutex()) { db_.Exec("BEGIN"); }
-  ~ReadTx() {
-    try {
-      db_.Exec("COMMIT");
-    } catch (...) {
-    }
-  }
-
- private:
-  winsim::Db& db_;
-  std::lock_guard<std::recursive_mutex> lock_;
-};
-
-void CaptureRegistry(winsim::Db& db, MachineState& state) {
-  struct Key {
-    int64_t parent;
-    std::string name, path;
-  };
-  std::map<int64_t, Key> keys;
-  {
-    winsim::Stmt s(db, "SELECT id, parent, name, path FROM reg_keys");
-    while (s.Step()) keys[s.Int(0)] = {s.IsNull(1) ? 0 : s.Int(1), s.Text(2), s.Text(3)};
-  }
+void CaptureRegistry(const winsim::MachineContent& content, MachineState& state) {
+  std::map<int64_t, const winsim::KeyRecord*> keys;
+  for (const winsim::KeyRecord& key : content.keys) keys[key.id] = &key;
   std::map<int64_t, std::string> shown;
   std::function<std::string(int64_t)> show = [&](int64_t id) -> std::string {
     auto known = shown.find(id);
     if (known != shown.end()) return known->second;
     auto key = keys.find(id);
     std::string name =
-        key == keys.end() || key->second.parent == 0 ? "HKLM" : show(key->second.parent) + "\\" + key->second.name;
+        key == keys.end() || key->second->parent == 0 ? "HKLM" : show(key->second->parent) + "\\" + key->second->name;
     return shown[id] = name;
   };
-  for (auto& [id, key] : keys)
-    if (key.parent != 0) state[{kKey, key.path}] = {Printable(show(id)), "", ""};
+  for (const winsim::KeyRecord& key : content.keys)
+    if (key.parent != 0) state[{kKey, key.folded_path}] = {Printable(show(key.id)), "", ""};
 
-  winsim::Stmt s(db, "SELECT key, name, fold, type, data FROM reg_values");
-  while (s.Step()) {
-    const std::string name = s.Text(1);
-    const int64_t type = s.Int(3);
-    const std::vector<unsigned char> data = s.Blob(4);
-    std::string identity = keys[s.Int(0)].path;
+  for (const winsim::ValueRecord& value : content.values) {
+    auto key = keys.find(value.key);
+    std::string identity = key == keys.end() ? "" : key->second->folded_path;
     identity += '\0';
-    identity += s.Text(2);
-    state[{kValue, identity}] = {Printable(show(s.Int(0))) + "\\" + (name.empty() ? "@" : Quoted(name)),
-                                 std::to_string(type) + ":" + Hex(data), ShowData(type, data)};
+    identity += value.folded_name;
+    state[{kValue, identity}] = {Printable(show(value.key)) + "\\" + (value.name.empty() ? "@" : Quoted(value.name)),
+                                 std::to_string(value.type) + ":" + Hex(value.data), ShowData(value.type, value.data)};
   }
 }
 
-// Columns other than the name make a printer's content, whatever the spooler keeps.
-void CapturePrinters(winsim::Db& db, MachineState& state) {
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db.Raw(), "SELECT * FROM printers ORDER BY id", -1, &stmt, nullptr) != SQLITE_OK)
-    db.Fail(sqlite3_errcode(db.Raw()));
-  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owner(stmt, sqlite3_finalize);
-  while (sqlite3_step(stmt) == SQLITE_ROW) {
-    std::string name, fold, detail;
-    for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
-      const std::string column = sqlite3_column_name(stmt, i);
-      const int type = sqlite3_column_type(stmt, i);
-      auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, i));
-      const std::string value(bytes ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
-      if (column == "name")
-        name = value;
-      else if (column == "fold")
-        fold = value;
-      else if (column != "id")
-        detail += (detail.empty() ? "" : ", ") + column + " " +
-                  (type == SQLITE_TEXT || type == SQLITE_BLOB ? Quoted(value) : Printable(value));
-    }
-    state[{kPrinter, fold.empty() ? name : fold}] = {Printable(name), detail, detail};
+void CapturePrinters(const winsim::MachineContent& content, MachineState& state) {
+  for (const winsim::PrinterInfo& printer : content.printers) {
+    const std::string detail = "driver " + Quoted(printer.driver) + ", port " + Quoted(printer.port) +
+                               ", needs_admin " + (printer.needs_admin ? "1" : "0");
+    state[{kPrinter, printer.name}] = {Printable(printer.name), detail, detail};
   }
 }
 
-void CaptureWindows(winsim::Db& db, MachineState& state) {
+void CaptureWindows(const winsim::MachineContent& content, MachineState& state) {
   std::map<std::string, int> seen;
-  winsim::Stmt s(db, "SELECT caption, pid, pid_start FROM windows ORDER BY hwnd");
-  while (s.Step()) {
-    const int pid = static_cast<int>(s.Int(1));
-    // A window of a process that has ended is gone, though its row may linger.
-    if (pid != 0 && !winsim::ProcessAlive({pid, static_cast<unsigned long long>(s.Int(2))})) continue;
-    const std::string caption = s.Text(0);
+  for (const std::string& caption : content.window_captions) {
     const int n = ++seen[caption];
     state[{kWindow, caption + '\0' + std::to_string(n)}] = {Printable(caption), "", ""};
   }
@@ -292,13 +243,10 @@ std::string Kind(const std::string& key) { return key.substr(2); }
 MachineState CaptureState() {
   winsim::Machine& machine = winsim::CurrentMachine();
   MachineState state;
-  {
-    winsim::Db& db = machine.Database();
-    ReadTx tx(db);
-    CaptureRegistry(db, state);
-    CapturePrinters(db, state);
-    CaptureWindows(db, state);
-  }
+  const winsim::MachineContent content = winsim::ReadMachineContent();
+  CaptureRegistry(content, state);
+  CapturePrinters(content, state);
+  CaptureWindows(content, state);
   CaptureFiles(machine.DriveC(), state);
   return state;
 }

@@ -80,6 +80,19 @@ class Db {
   std::unordered_map<const char*, sqlite3_stmt*> cache_;
 };
 
+// A read transaction: one consistent view of the machine while other processes go on writing.
+class ReadTx {
+ public:
+  explicit ReadTx(Db& db);
+  ~ReadTx();
+  ReadTx(const ReadTx&) = delete;
+  ReadTx& operator=(const ReadTx&) = delete;
+
+ private:
+  Db& db_;
+  std::unique_lock<std::recursive_mutex> lock_;
+};
+
 // A write transaction (BEGIN IMMEDIATE): commits in Commit(), rolls back if destroyed before.
 class Tx {
  public:
