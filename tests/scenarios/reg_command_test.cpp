@@ -49,13 +49,15 @@ TEST(RegCommand, FailuresAreOneLineAndChangeNothing) {
     std::string input;
     std::string err;  // the start of the one line
   } cases[] = {
-      {{"reg", "import", bad}, "", "winsim reg: " + bad + ":5: dword:"},
-      {{"reg", "import", "-"}, "REGEDIT4\n[HKEY_USERS\\X]\n", "winsim reg: (stdin):2: unknown root key HKEY_USERS"},
-      {{"reg", "import", bad + ".none"}, "", "winsim reg: cannot read " + bad + ".none"},
-      {{"reg", "export", "HKEY_LOCAL_MACHINE\\None"}, "", "winsim reg: no key HKEY_LOCAL_MACHINE\\None"},
+      {{"reg", "import", bad}, "", "winsim reg import: " + bad + ":5: dword:"},
+      {{"reg", "import", "-"},
+       "REGEDIT4\n[HKEY_USERS\\X]\n",
+       "winsim reg import: (stdin):2: unknown root key HKEY_USERS"},
+      {{"reg", "import", bad + ".none"}, "", "winsim reg import: cannot read " + bad + ".none"},
+      {{"reg", "export", "HKEY_LOCAL_MACHINE\\None"}, "", "winsim reg export: no key HKEY_LOCAL_MACHINE\\None"},
       {{"reg", "import", "-"},
        std::string("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Kit\0Hidden]\n", 42),
-       "winsim reg: (stdin):3: name holds a NUL byte"},
+       "winsim reg import: (stdin):3: name holds a NUL byte"},
   };
   for (const Case& c : cases) {
     auto run = Winsim(machine.Folder(), c.args, c.input);

@@ -391,4 +391,33 @@ TEST(WinsimFault, RefusesBadWordsWithUsage) {
   EXPECT_EQ(Ok(machine.Folder(), {"fault", "list"}).out, "no faults\n");
 }
 
+// Each command and each group of commands prints its own forms: on --help to stdout, after a bad word
+// to stderr with exit code 2.
+TEST(WinsimCommands, EachCommandAndGroupShowsItsForms) {
+  TempMachine machine;
+  struct Case {
+    std::vector<std::string> args;
+    int exit_code;
+    const char* shown;      // in the output that the case prints its forms to
+    const char* not_shown;  // a form of another command
+  };
+  const Case cases[] = {
+      {{"printer", "--help"}, 0, "winsim printer remove NAME", "winsim window"},
+      {{"printer", "add", "--help"}, 0, "winsim printer add NAME", "winsim printer list"},
+      {{"reg", "export", "--help"}, 0, "winsim reg export [KEY]", "winsim reg import"},
+      {{"diff", "--help"}, 0, "winsim diff FILE", "winsim init"},
+      {{"printer"}, 2, "winsim printer list", "winsim shell"},
+      {{"printer", "frob"}, 2, "unknown command 'frob'", "winsim reg"},
+      {{"shell", "start", "now"}, 2, "winsim shell start [--wait]", "winsim shell stop"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = Winsim(machine.Folder(), c.args);
+    SCOPED_TRACE(Describe(c.args, r));
+    EXPECT_EQ(r.exit_code, c.exit_code);
+    const std::string& shown = c.exit_code == 0 ? r.out : r.err;
+    EXPECT_NE(shown.find(c.shown), std::string::npos);
+    EXPECT_EQ(shown.find(c.not_shown), std::string::npos);
+  }
+}
+
 }  // namespace

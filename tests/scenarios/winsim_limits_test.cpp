@@ -60,8 +60,8 @@ TEST(WinsimWalls, KeysDeeperThanWindowsAllowsAreRefused) {
 
 TEST(WinsimWalls, FaultPlanTakesOnlyCallsThatWindowsCanFail) {
   TempMachine machine;
-  for (auto [call, reason] : {std::pair{"NoSuchCall", "winsim fault: the machine has no call named NoSuchCall\n"},
-                              std::pair{"CharNextA", "winsim fault: Windows never fails CharNextA"}}) {
+  for (auto [call, reason] : {std::pair{"NoSuchCall", "winsim fault add: the machine has no call named NoSuchCall\n"},
+                              std::pair{"CharNextA", "winsim fault add: Windows never fails CharNextA"}}) {
     const RunResult r = Winsim(machine.Folder(), {"fault", "add", call});
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_TRUE(r.err.starts_with(reason)) << r.err;

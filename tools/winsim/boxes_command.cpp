@@ -15,7 +15,10 @@ std::string Quoted(const std::optional<std::string>& text) {
 
 // One line per entry, oldest first.
 int List() {
-  for (const winsim::JournalEntry& e : winsim::ListJournal()) {
+  const std::vector<winsim::JournalEntry> journal = winsim::ListJournal();
+  // Said on stderr, so that the listing itself stays empty for scripts.
+  if (journal.empty()) std::fprintf(stderr, "no boxes and no restart requests\n");
+  for (const winsim::JournalEntry& e : journal) {
     std::printf("%lld %s %s program=%s pid=%d", static_cast<long long>(e.id), e.kind.c_str(), e.state.c_str(),
                 Quoted(e.program).c_str(), e.pid);
     if (e.kind == "box")

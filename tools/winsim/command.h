@@ -22,13 +22,13 @@ class CommandError : public std::runtime_error {
 };
 
 struct Invocation {
-  std::filesystem::path machine;   // from --machine, WINSIM_MACHINE or ~/.winsim
-  std::vector<std::string> args;   // the words after the command's name
+  std::filesystem::path machine;  // from --machine, WINSIM_MACHINE or ~/.winsim
+  std::vector<std::string> args;  // the words after the command's name
 };
 
 struct Command {
-  const char* name;
-  const char* usage;  // one line per form, without "winsim "
+  const char* name;   // one word ("diff"), or a group and its verb ("printer add")
+  const char* usage;  // one line per form, without "winsim "; `winsim NAME --help` prints it
   // Exit code of winsim. The machine is opened first unless `creates_machine`.
   int (*run)(const Invocation&);
   bool creates_machine = false;
@@ -46,7 +46,7 @@ void ExpectNoMore(const std::vector<std::string>& args);
 }  // namespace winsim_tool
 
 // At namespace scope in a command's file: WINSIM_COMMAND(reg) = {"reg", "reg import FILE|-...", RunReg};
-#define WINSIM_COMMAND(id) \
+#define WINSIM_COMMAND(id)                                                                        \
   static const bool winsim_registered_##id = ::winsim_tool::RegisterCommand(winsim_command_##id); \
   static_assert(true)
 

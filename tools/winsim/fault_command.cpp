@@ -22,7 +22,8 @@ long long Number(const std::string& option, const std::string& text, long long l
   return value;
 }
 
-int Add(std::vector<std::string> args) {
+int Add(const Invocation& invocation) {
+  std::vector<std::string> args = invocation.args;
   winsim::FaultRule rule;
   rule.match = TakeOption(args, "--match");
   const std::string error = TakeOption(args, "--error");
@@ -47,7 +48,8 @@ int Add(std::vector<std::string> args) {
   return 0;
 }
 
-int List() {
+int List(const Invocation& invocation) {
+  ExpectNoMore(invocation.args);
   const std::vector<winsim::FaultRule> rules = winsim::ListFaults();
   if (rules.empty()) std::printf("no faults\n");
   for (const winsim::FaultRule& r : rules) {
@@ -61,27 +63,19 @@ int List() {
   return 0;
 }
 
-int RunFault(const Invocation& invocation) {
-  std::vector<std::string> args = invocation.args;
-  if (args.empty()) throw UsageError("fault needs add, clear or list");
-  const std::string verb = args.front();
-  args.erase(args.begin());
-  if (verb == "add") return Add(std::move(args));
-  ExpectNoMore(args);
-  if (verb == "clear") {
-    winsim::ClearFaults();
-    return 0;
-  }
-  if (verb == "list") return List();
-  throw UsageError("fault needs add, clear or list, not '" + verb + "'");
+int Clear(const Invocation& invocation) {
+  ExpectNoMore(invocation.args);
+  winsim::ClearFaults();
+  return 0;
 }
 
-const Command winsim_command_fault{"fault",
-                                   "fault add CALL [--match TEXT] [--error CODE] [--times N] [--skip K]\n"
-                                   "fault clear\n"
-                                   "fault list",
-                                   RunFault};
-WINSIM_COMMAND(fault);
+const Command winsim_command_fault_add{"fault add",
+                                       "fault add CALL [--match TEXT] [--error CODE] [--times N] [--skip K]", Add};
+WINSIM_COMMAND(fault_add);
+const Command winsim_command_fault_clear{"fault clear", "fault clear", Clear};
+WINSIM_COMMAND(fault_clear);
+const Command winsim_command_fault_list{"fault list", "fault list", List};
+WINSIM_COMMAND(fault_list);
 
 }  // namespace
 }  // namespace winsim_tool

@@ -58,6 +58,7 @@ int RunLs(const Invocation& invocation) {
   std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
     return a.folded != b.folded ? a.folded < b.folded : a.name < b.name;
   });
+  if (entries.empty()) std::fprintf(stderr, "empty folder\n");
   for (const Entry& e : entries) Print(e);
   return 0;
 }

@@ -31,9 +31,33 @@ void PrintForms(FILE* out, const char* indent, const std::string& usage) {
 }
 
 void PrintUsage(FILE* out) {
-  std::fprintf(out, "usage: winsim [--machine DIR] COMMAND ...\n\nCommands:\n");
+  std::fprintf(out,
+               "usage: winsim [--machine DIR] COMMAND ...   (winsim COMMAND --help: that command alone)\n\n"
+               "Commands:\n");
   for (auto& [name, command] : Commands()) PrintForms(out, "  ", command.usage);
   std::fprintf(out, "\nThe machine is DIR, else $WINSIM_MACHINE, else ~/.winsim.\n");
+}
+
+// The command that the first words name ("printer add", else "diff"), and how many words it took.
+const Command* FindCommand(const std::vector<std::string>& args, size_t* words) {
+  if (args.size() >= 2) {
+    auto two = Commands().find(args[0] + " " + args[1]);
+    if (two != Commands().end()) {
+      *words = 2;
+      return &two->second;
+    }
+  }
+  auto one = Commands().find(args[0]);
+  *words = 1;
+  return one == Commands().end() ? nullptr : &one->second;
+}
+
+// The commands of a group ("printer": add, list, remove), in name order.
+std::vector<const Command*> CommandGroup(const std::string& word) {
+  std::vector<const Command*> group;
+  for (auto& [name, command] : Commands())
+    if (name.rfind(word + " ", 0) == 0) group.push_back(&command);
+  return group;
 }
 
 }  // namespace
@@ -87,14 +111,33 @@ int main(int argc, char** argv) {
     PrintUsage(args.empty() ? stderr : stdout);
     return args.empty() ? 2 : 0;
   }
-  auto found = Commands().find(args.front());
-  if (found == Commands().end()) {
-    std::fprintf(stderr, "winsim: unknown command '%s' (winsim --help lists them)\n", args.front().c_str());
-    return 2;
+  size_t words = 0;
+  const Command* found = FindCommand(args, &words);
+  const bool help = args.size() > words && args[words] == "--help";
+  if (!found) {
+    const std::vector<const Command*> group = CommandGroup(args.front());
+    if (group.empty()) {
+      std::fprintf(stderr, "winsim: unknown command '%s' (winsim --help lists them)\n", args.front().c_str());
+      return 2;
+    }
+    if (!help) {
+      if (args.size() == 1)
+        std::fprintf(stderr, "winsim %s: which one?\n", args.front().c_str());
+      else
+        std::fprintf(stderr, "winsim %s: unknown command '%s'\n", args[0].c_str(), args[1].c_str());
+    }
+    std::fprintf(help ? stdout : stderr, "usage:\n");
+    for (const Command* command : group) PrintForms(help ? stdout : stderr, "  ", command->usage);
+    return help ? 0 : 2;
   }
-  const Command& command = found->second;
+  const Command& command = *found;
+  if (help) {
+    std::printf("usage:\n");
+    PrintForms(stdout, "  ", command.usage);
+    return 0;
+  }
   Invocation invocation{machine.empty() ? winsim::DefaultMachineFolder() : std::filesystem::absolute(machine),
-                        std::vector<std::string>(args.begin() + 1, args.end())};
+                        std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(words), args.end())};
   try {
     if (!command.creates_machine) winsim::UseMachine(invocation.machine);
     return command.run(invocation);

@@ -24,7 +24,8 @@ void ExpectNoControlBytes(const char* what, const std::string& text) {
   if (HasControlBytes(text)) throw CommandError(std::string("a printer's ") + what + " holds no control characters");
 }
 
-int Add(std::vector<std::string> args) {
+int Add(const Invocation& invocation) {
+  std::vector<std::string> args = invocation.args;
   winsim::PrinterInfo printer;
   printer.driver = TakeOption(args, "--driver");
   printer.port = TakeOption(args, "--port");
@@ -38,7 +39,8 @@ int Add(std::vector<std::string> args) {
   return 0;
 }
 
-int Remove(std::vector<std::string> args) {
+int Remove(const Invocation& invocation) {
+  std::vector<std::string> args = invocation.args;
   const std::string name = TakeName(args);
   if (!winsim::RemovePrinter(name)) throw CommandError("no printer named '" + name + "'");
   std::printf("removed printer %s\n", name.c_str());
@@ -46,33 +48,28 @@ int Remove(std::vector<std::string> args) {
 }
 
 // One line per printer: name, driver, port and flags, separated by tabs.
-int List(const std::vector<std::string>& args) {
-  ExpectNoMore(args);
-  for (const winsim::PrinterInfo& p : winsim::ListPrinters())
+int List(const Invocation& invocation) {
+  ExpectNoMore(invocation.args);
+  const std::vector<winsim::PrinterInfo> printers = winsim::ListPrinters();
+  if (printers.empty()) std::fprintf(stderr, "no printers\n");
+  for (const winsim::PrinterInfo& p : printers)
     std::printf("%s\t%s\t%s\t%s\n", Printable(p.name).c_str(), Printable(p.driver).c_str(), Printable(p.port).c_str(),
                 p.needs_admin ? "needs-admin" : "-");
   return 0;
 }
 
-int RunPrinter(const Invocation& invocation) {
-  std::vector<std::string> args = invocation.args;
-  if (args.empty()) throw UsageError("add, list or remove?");
-  const std::string verb = args.front();
-  args.erase(args.begin());
-  if (verb == "add") return Add(args);
-  if (verb == "remove") return Remove(args);
-  if (verb == "list") return List(args);
-  throw UsageError("unknown printer command '" + verb + "'");
-}
-
-const Command winsim_command_printer{
-    "printer",
-    "printer add NAME [--driver D] [--port P] [--needs-admin]   --needs-admin: opens need PRINTER_ACCESS_ADMINISTER\n"
-    "printer list              one line per printer: name, driver, port, flags (tab-separated, control bytes as "
-    "\\xNN)\n"
-    "printer remove NAME",
-    RunPrinter};
-WINSIM_COMMAND(printer);
+const Command winsim_command_printer_add{
+    "printer add",
+    "printer add NAME [--driver D] [--port P] [--needs-admin]   --needs-admin: opens need PRINTER_ACCESS_ADMINISTER",
+    Add};
+WINSIM_COMMAND(printer_add);
+const Command winsim_command_printer_list{
+    "printer list",
+    "printer list              one line per printer: name, driver, port, flags (tab-separated, control bytes as \\xNN)",
+    List};
+WINSIM_COMMAND(printer_list);
+const Command winsim_command_printer_remove{"printer remove", "printer remove NAME", Remove};
+WINSIM_COMMAND(printer_remove);
 
 }  // namespace
 }  // namespace winsim_tool

@@ -56,7 +56,8 @@ std::string ReadAll(const std::string& file) {
   return text;
 }
 
-int Import(std::vector<std::string> args) {
+int Import(const Invocation& invocation) {
+  std::vector<std::string> args = invocation.args;
   if (args.empty()) throw UsageError("reg import needs a FILE (- for standard input)");
   const std::string file = args.front();
   args.erase(args.begin());
@@ -71,7 +72,8 @@ int Import(std::vector<std::string> args) {
   return 0;
 }
 
-int Export(std::vector<std::string> args) {
+int Export(const Invocation& invocation) {
+  std::vector<std::string> args = invocation.args;
   std::optional<std::string> key;
   if (!args.empty()) {
     key = args.front();
@@ -84,18 +86,10 @@ int Export(std::vector<std::string> args) {
   return 0;
 }
 
-int RunReg(const Invocation& invocation) {
-  std::vector<std::string> args = invocation.args;
-  if (args.empty()) throw UsageError("reg needs import or export");
-  const std::string verb = args.front();
-  args.erase(args.begin());
-  if (verb == "import") return Import(std::move(args));
-  if (verb == "export") return Export(std::move(args));
-  throw UsageError("unknown reg command '" + verb + "'");
-}
-
-const Command winsim_command_reg{"reg", "reg import FILE|-\nreg export [KEY]", RunReg};
-WINSIM_COMMAND(reg);
+const Command winsim_command_reg_import{"reg import", "reg import FILE|-", Import};
+WINSIM_COMMAND(reg_import);
+const Command winsim_command_reg_export{"reg export", "reg export [KEY]", Export};
+WINSIM_COMMAND(reg_export);
 
 }  // namespace
 }  // namespace winsim_tool

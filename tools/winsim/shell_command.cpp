@@ -38,7 +38,10 @@ std::vector<RunValue> RunValues() {
   return values;
 }
 
-int Start(bool wait) {
+int Start(const Invocation& invocation) {
+  std::vector<std::string> args = invocation.args;
+  const bool wait = TakeFlag(args, "--wait");
+  ExpectNoMore(args);
   // Of shells started at once, only the one that puts up the desktop window goes on.
   HWND desktop = winsim::AddMachineWindowOnce(kDesktopCaption);
   if (!desktop) throw CommandError("the shell is running already");
@@ -75,35 +78,20 @@ int Start(bool wait) {
   return 0;
 }
 
-int Stop() {
+int Stop(const Invocation& invocation) {
+  ExpectNoMore(invocation.args);
   if (winsim::RemoveWindowsByCaption(kDesktopCaption) == 0) throw CommandError("the shell is not running");
   std::printf("shell stopped\n");
   return 0;
 }
 
-int RunShell(const Invocation& invocation) {
-  std::vector<std::string> args = invocation.args;
-  if (args.empty()) throw UsageError("start or stop?");
-  const std::string verb = args.front();
-  args.erase(args.begin());
-  if (verb == "start") {
-    const bool wait = TakeFlag(args, "--wait");
-    ExpectNoMore(args);
-    return Start(wait);
-  }
-  if (verb == "stop") {
-    ExpectNoMore(args);
-    return Stop();
-  }
-  throw UsageError("unknown shell command '" + verb + "'");
-}
-
-const Command winsim_command_shell{
-    "shell",
-    "shell start [--wait]      shows \"Program Manager\", starts the Run key's programs; --wait: until they end\n"
-    "shell stop                removes \"Program Manager\"",
-    RunShell};
-WINSIM_COMMAND(shell);
+const Command winsim_command_shell_start{
+    "shell start",
+    "shell start [--wait]      shows \"Program Manager\", starts the Run key's programs; --wait: until they end",
+    Start};
+WINSIM_COMMAND(shell_start);
+const Command winsim_command_shell_stop{"shell stop", "shell stop                removes \"Program Manager\"", Stop};
+WINSIM_COMMAND(shell_stop);
 
 }  // namespace
 }  // namespace winsim_tool

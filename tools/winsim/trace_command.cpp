@@ -17,13 +17,9 @@ void PrintTrace() {
   });
 }
 
-int RunTrace(const Invocation& invocation) {
+int Print(const Invocation& invocation) {
   std::vector<std::string> args = invocation.args;
   const bool clear = TakeFlag(args, "--clear");
-  if (!clear && args.size() == 1 && (args[0] == "on" || args[0] == "off")) {
-    winsim::SetTrace(args[0] == "on");
-    return 0;
-  }
   ExpectNoMore(args);
   if (clear)
     winsim::ClearTrace();
@@ -32,11 +28,24 @@ int RunTrace(const Invocation& invocation) {
   return 0;
 }
 
-const Command winsim_command_trace{"trace",
-                                   "trace on|off\n"
-                                   "trace [--clear]   (prints the trace; --clear empties it instead)",
-                                   RunTrace};
+int On(const Invocation& invocation) {
+  ExpectNoMore(invocation.args);
+  winsim::SetTrace(true);
+  return 0;
+}
+
+int Off(const Invocation& invocation) {
+  ExpectNoMore(invocation.args);
+  winsim::SetTrace(false);
+  return 0;
+}
+
+const Command winsim_command_trace{"trace", "trace [--clear]   (prints the trace; --clear empties it instead)", Print};
 WINSIM_COMMAND(trace);
+const Command winsim_command_trace_on{"trace on", "trace on", On};
+WINSIM_COMMAND(trace_on);
+const Command winsim_command_trace_off{"trace off", "trace off", Off};
+WINSIM_COMMAND(trace_off);
 
 }  // namespace
 }  // namespace winsim_tool
