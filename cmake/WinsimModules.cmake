@@ -8,6 +8,7 @@
 # DEF files give the module's export table (names and ordinals).
 
 set(WINSIM_MODULE_IMAGE_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/../platform/internal)
+set(WINSIM_LIBRARY_EXPORTS ${CMAKE_CURRENT_LIST_DIR}/winsim_library.map)
 
 function(winsim_resources target rc)
   if(NOT rc)
@@ -38,7 +39,8 @@ endfunction()
 function(winsim_program)
   cmake_parse_arguments(P "" "NAME;RC" "SOURCES;LIBS" ${ARGN})
   add_executable(${P_NAME} ${P_SOURCES})
-  set_target_properties(${P_NAME} PROPERTIES SUFFIX ".exe" ENABLE_EXPORTS ON)
+  # Nothing of a program is shown to the host's loader: a library it loads keeps its own functions.
+  set_target_properties(${P_NAME} PROPERTIES SUFFIX ".exe")
   target_link_libraries(${P_NAME} PRIVATE winsim_crt winsim ${P_LIBS})
   winsim_resources(${P_NAME} "${P_RC}")
 endfunction()
@@ -46,7 +48,8 @@ endfunction()
 function(winsim_library)
   cmake_parse_arguments(L "" "NAME;RC;DEF" "SOURCES;LIBS" ${ARGN})
   add_library(${L_NAME} SHARED ${L_SOURCES})
-  set_target_properties(${L_NAME} PROPERTIES PREFIX "" SUFFIX ".dll")
+  set_target_properties(${L_NAME} PROPERTIES PREFIX "" SUFFIX ".dll" LINK_DEPENDS ${WINSIM_LIBRARY_EXPORTS})
+  target_link_options(${L_NAME} PRIVATE "LINKER:--version-script=${WINSIM_LIBRARY_EXPORTS}")
   target_link_libraries(${L_NAME} PRIVATE winsim_runtime ${L_LIBS})
   winsim_resources(${L_NAME} "${L_RC}")
   winsim_exports(${L_NAME} "${L_DEF}")
