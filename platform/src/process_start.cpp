@@ -73,19 +73,13 @@ void Send(int fd, Report report) {
 
 // Turns this process into the program; only async-signal-safe calls. Returns errno when exec fails.
 int ExecLaunch(const Launch& launch) {
-  // A fresh program: SIGPIPE as the host's default even if the starter ignores it, no handler of the
-  // starter's left to run before exec, and no signal blocked.
-  struct sigaction fresh {};
-  fresh.sa_handler = SIG_DFL;
-  ::sigaction(SIGPIPE, &fresh, nullptr);
-  for (int signal = 1; signal < NSIG; ++signal) {
-    struct sigaction current {};
-    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN)
-      ::sigaction(signal, &fresh, nullptr);
-  }
+  // A fresh program: no signal blocked, and SIGPIPE as the host's default even if the starter ignores it.
   sigset_t none;
   ::sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  struct sigaction fresh {};
+  fresh.sa_handler = SIG_DFL;
+  ::sigaction(SIGPIPE, &fresh, nullptr);
   if (::chdir(launch.folder.c_str()) != 0) {
     // The host folder only helps scripts; the Windows current directory travels in the environment.
   }

@@ -2,7 +2,9 @@
 #ifndef WINSIM_MACHINE_H
 #define WINSIM_MACHINE_H
 
+#include <atomic>
 #include <filesystem>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -42,7 +44,8 @@ class Machine {
   const std::filesystem::path& Folder() const { return folder_; }
   std::filesystem::path DriveC() const { return folder_ / "drive_c"; }
   const MachineSettings& Settings() const { return settings_; }
-  Db& Database() { return *db_; }
+  // Opened at its first use: a program that never needs it starts without it. Throws MachineError.
+  Db& Database();
 
   Machine(const std::filesystem::path& folder);
   ~Machine();
@@ -52,7 +55,8 @@ class Machine {
  private:
   std::filesystem::path folder_;
   MachineSettings settings_;
-  Db* db_;
+  std::mutex db_mutex_;
+  std::atomic<Db*> db_{nullptr};
 };
 
 Machine& CurrentMachine();
