@@ -53,7 +53,7 @@ bool HoldsMachine(const fs::path& folder) {
   sqlite3_stmt* stmt = nullptr;
   bool found = false;
   if (rc == SQLITE_OK) {
-    sqlite3_busy_timeout(db, 30000);
+    sqlite3_busy_timeout(db, kBusyWaitMs);
     rc = sqlite3_prepare_v2(db, "SELECT value FROM settings WHERE name = 'magic'", -1, &stmt, nullptr);
   }
   if (rc == SQLITE_OK && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
@@ -68,6 +68,31 @@ bool HoldsMachine(const fs::path& folder) {
   if ((rc & 0xff) == SQLITE_CORRUPT)
     throw MachineError("machine damaged: the database of " + folder.string() + " cannot be read");
   return found;
+}
+
+// The settings as the machine's page keeps them, once some process has copied them there.
+bool SettingsFromPage(SharedFlags* flags, MachineSettings* settings) {
+  const SharedSettings& page = SettingsOf(flags);
+  if (page.copied.load(std::memory_order_acquire) != kSettingsCopied) return false;
+  settings->os = page.nt4 ? WindowsFlavour::Nt4 : WindowsFlavour::Win98;
+  settings->codepage = page.codepage;
+  settings->windows_dir.assign(page.windows_dir, ::strnlen(page.windows_dir, sizeof page.windows_dir));
+  settings->system_dir.assign(page.system_dir, ::strnlen(page.system_dir, sizeof page.system_dir));
+  return true;
+}
+
+// Processes that copy at the same time write the same bytes.
+void CopySettingsToPage(const MachineSettings& settings, SharedFlags* flags) {
+  SharedSettings& page = SettingsOf(flags);
+  if (settings.windows_dir.size() >= sizeof page.windows_dir || settings.system_dir.size() >= sizeof page.system_dir)
+    return;
+  page.nt4 = settings.os == WindowsFlavour::Nt4;
+  page.codepage = settings.codepage;
+  std::memset(page.windows_dir, 0, sizeof page.windows_dir);
+  std::memcpy(page.windows_dir, settings.windows_dir.data(), settings.windows_dir.size());
+  std::memset(page.system_dir, 0, sizeof page.system_dir);
+  std::memcpy(page.system_dir, settings.system_dir.data(), settings.system_dir.size());
+  page.copied.store(kSettingsCopied, std::memory_order_release);
 }
 
 void SetUpProcessOnMachine() {
@@ -154,24 +179,28 @@ void CreateMachine(const fs::path& target, WindowsFlavour os, unsigned codepage,
   }
 }
 
-Machine::Machine(const fs::path& folder) : folder_(fs::absolute(folder)), db_(nullptr) {
+Machine::Machine(const fs::path& folder) : folder_(fs::absolute(folder)) {
   std::error_code ec;
   if (!fs::is_directory(folder_, ec)) throw MachineError("no machine at " + folder_.string() + " (run: winsim init)");
-  if (!fs::exists(folder_ / "machine.db", ec) || !fs::is_directory(folder_ / "drive_c", ec))
+  if (!fs::exists(folder_ / "machine.db", ec) || !fs::is_directory(folder_ / "drive_c", ec) ||
+      !fs::exists(folder_ / "flags.shm", ec))
     throw MachineError(folder_.string() + " is not a machine folder");
   // Opening a machine writes to its folder (the database's log and shared memory): one that cannot
   // be written is refused at once, in words, not by the database halfway through a command.
   if (::access((folder_ / "machine.db").c_str(), W_OK) != 0 || ::access(folder_.c_str(), W_OK) != 0)
     throw MachineError(folder_.string() + " is read-only; a machine is used only with write access to its folder");
-  if (!HoldsMachine(folder_)) throw MachineError(folder_.string() + " is not a machine folder");
   try {
-    auto db = std::make_unique<Db>((folder_ / "machine.db").string(), false);
-    settings_.os = ReadSetting(*db, "os") == "nt4" ? WindowsFlavour::Nt4 : WindowsFlavour::Win98;
-    settings_.codepage = static_cast<unsigned>(std::stoul(ReadSetting(*db, "codepage")));
-    settings_.windows_dir = ReadSetting(*db, "windows_dir");
-    settings_.system_dir = ReadSetting(*db, "system_dir");
-    MapFlags(folder_);
-    db_ = db.release();
+    SharedFlags* flags = MapFlags(folder_);
+    // The database waits for its first use, unless the settings have to come from it.
+    if (!SettingsFromPage(flags, &settings_)) {
+      Db& db = Database();
+      settings_.os = ReadSetting(db, "os") == "nt4" ? WindowsFlavour::Nt4 : WindowsFlavour::Win98;
+      settings_.codepage = static_cast<unsigned>(std::stoul(ReadSetting(db, "codepage")));
+      settings_.windows_dir = ReadSetting(db, "windows_dir");
+      settings_.system_dir = ReadSetting(db, "system_dir");
+      CopySettingsToPage(settings_, flags);
+    }
+    UseFlags(flags);
     WatchProcessEnd();
   } catch (const MachineError&) {
     throw;
@@ -180,7 +209,24 @@ Machine::Machine(const fs::path& folder) : folder_(fs::absolute(folder)), db_(nu
   }
 }
 
-Machine::~Machine() { delete db_; }
+Machine::~Machine() { delete db_.load(); }
+
+Db& Machine::Database() {
+  if (Db* db = db_.load(std::memory_order_acquire)) return *db;
+  std::lock_guard lock(db_mutex_);
+  if (!db_.load(std::memory_order_relaxed)) {
+    try {
+      // Asked before the database is opened for writing, which would change a file that is no machine's.
+      if (!HoldsMachine(folder_)) throw MachineError(folder_.string() + " is not a machine folder");
+      db_.store(new Db((folder_ / "machine.db").string(), false), std::memory_order_release);
+    } catch (const MachineError&) {
+      throw;
+    } catch (const std::exception& e) {
+      throw MachineError(folder_.string() + " is not a usable machine: " + e.what());
+    }
+  }
+  return *db_.load(std::memory_order_relaxed);
+}
 
 void UseMachine(const fs::path& folder) {
   auto next = std::make_unique<Machine>(folder);

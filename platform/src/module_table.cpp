@@ -43,6 +43,9 @@ void FindResources(Module& module, const fs::path& file, uintptr_t bias) {
   }
 }
 
+// Where the program is mapped, for its resources.
+link_map* g_program_map = nullptr;
+
 }  // namespace
 
 std::recursive_mutex& LoaderLock() {
@@ -54,19 +57,32 @@ Module& ProgramModule() {
   static Module* program = [] {
     auto* m = new Module;
     Dl_info info{};
-    link_map* map = nullptr;
     // The program's headers sit in its first mapped page, so they name the program's own object.
-    dladdr1(reinterpret_cast<void*>(getauxval(AT_PHDR)), &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP);
+    dladdr1(reinterpret_cast<void*>(getauxval(AT_PHDR)), &info, reinterpret_cast<void**>(&g_program_map),
+            RTLD_DL_LINKMAP);
     m->handle = static_cast<HMODULE>(info.dli_fbase);
     m->references = 1;
-    if (map) FindResources(*m, "/proc/self/exe", map->l_addr);
     return m;
   }();
   return *program;
 }
 
+namespace {
+
+// The program's resources are looked for when a call first asks for the program by its handle:
+// most programs load none, and start without reading their own file.
+Module& ProgramWithResources() {
+  Module& program = ProgramModule();
+  static bool looked = false;
+  if (!looked && g_program_map) FindResources(program, "/proc/self/exe", g_program_map->l_addr);
+  looked = true;
+  return program;
+}
+
+}  // namespace
+
 Module* FindModule(HMODULE handle) {
-  if (!handle || handle == ProgramModule().handle) return &ProgramModule();
+  if (!handle || handle == ProgramModule().handle) return &ProgramWithResources();
   auto it = Libraries().libraries.find(handle);
   return it == Libraries().libraries.end() ? nullptr : it->second.get();
 }

@@ -10,9 +10,9 @@
 #include "library_search.h"
 #include "module_table.h"
 
+#include <cxxabi.h>
 #include <dlfcn.h>
 
-#include <cstdlib>
 #include <cstring>
 
 namespace winsim {
@@ -32,12 +32,18 @@ void Detach(Module& module, LPVOID reserved) {
   CallEntryPoint(module, DLL_PROCESS_DETACH, reserved);
 }
 
-// At exit, libraries still loaded get DLL_PROCESS_DETACH (reserved non-null, as Windows passes
-// when the process ends), newest first, before their static destructors run.
-void DetachAtExit() {
+// At exit, a library still loaded gets DLL_PROCESS_DETACH (reserved non-null, as Windows passes
+// when the process ends) before its static destructors run; libraries go newest first.
+void DetachAtExit(void* handle) {
   std::lock_guard lock(LoaderLock());
-  for (Module* module : LoadedLibraries()) Detach(*module, reinterpret_cast<LPVOID>(1));
+  Module* module = FindModule(static_cast<HMODULE>(handle));
+  if (module && module != &ProgramModule()) Detach(*module, reinterpret_cast<LPVOID>(1));
 }
+
+// One exit handler per loaded library, registered after the library's own exit-time destructors
+// (so it runs before them), keyed by the library's Module so that FreeLibrary takes it back.
+void DetachLaterAtExit(Module& module) { abi::__cxa_atexit(DetachAtExit, module.handle, &module); }
+void ForgetExitHandler(Module& module) { abi::__cxa_finalize(&module); }
 
 Module* Reuse(Module* module) {
   if (module) ++module->references;
@@ -84,7 +90,7 @@ Module* Load(std::string_view name, DWORD* error) {
     *error = ERROR_DLL_INIT_FAILED;
     return nullptr;
   }
-  std::atexit(DetachAtExit);  // after the library's own exit-time destructors were registered
+  DetachLaterAtExit(*loaded);
   return loaded;
 }
 
@@ -128,6 +134,7 @@ extern "C" BOOL WINAPI FreeLibrary(HMODULE handle) {
   if (module == &winsim::ProgramModule()) return call.Return(TRUE);  // the program stays
   if (--module->references > 0) return call.Return(TRUE);
   winsim::Detach(*module, nullptr);
+  winsim::ForgetExitHandler(*module);  // it finds the library detached and does nothing more
   // Still listed while its static destructors run, as during Windows' detach.
   dlclose(module->library);
   winsim::RemoveLibrary(handle);

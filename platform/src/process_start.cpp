@@ -22,7 +22,11 @@ namespace winsim {
 namespace {
 
 // Everything the started process needs, made before fork: after it only async-signal-safe calls run.
+// Its argv and envp point into its own strings: made in place, never copied.
 struct Launch {
+  Launch() = default;
+  Launch(const Launch&) = delete;
+  Launch& operator=(const Launch&) = delete;
   std::string file;
   std::string folder;
   std::vector<std::string> environment;
@@ -39,9 +43,8 @@ bool HandedByLayer(const char* entry) {
   return false;
 }
 
-Launch Prepare(const StartRequest& request, const ProgramFile& program, const std::string& directory,
-               const fs::path& host_directory) {
-  Launch launch;
+void Prepare(const StartRequest& request, const ProgramFile& program, const std::string& directory,
+             const fs::path& host_directory, Launch& launch) {
   launch.file = program.host_path.string();
   launch.folder = host_directory.string();
   for (char** entry = environ; *entry; ++entry)
@@ -55,7 +58,6 @@ Launch Prepare(const StartRequest& request, const ProgramFile& program, const st
   for (std::string& entry : launch.environment) launch.envp.push_back(entry.data());
   launch.envp.push_back(nullptr);
   launch.max_fd = ::sysconf(_SC_OPEN_MAX);
-  return launch;
 }
 
 // What the forked processes tell the starter through the report pipe.
@@ -69,7 +71,8 @@ void Send(int fd, Report report) {
   }
 }
 
-[[noreturn]] void Exec(const Launch& launch, int report_fd) {
+// Turns this process into the program; only async-signal-safe calls. Returns errno when exec fails.
+int ExecLaunch(const Launch& launch) {
   // A fresh program: no signal blocked, and SIGPIPE as the host's default even if the starter ignores it.
   sigset_t none;
   ::sigemptyset(&none);
@@ -84,7 +87,11 @@ void Send(int fd, Report report) {
   if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0)
     for (long fd = 3; fd < launch.max_fd; ++fd) ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
   ::execve(launch.file.c_str(), launch.argv.data(), launch.envp.data());
-  Send(report_fd, {Report::kExecFailed, errno});
+  return errno;
+}
+
+[[noreturn]] void Exec(const Launch& launch, int report_fd) {
+  Send(report_fd, {Report::kExecFailed, ExecLaunch(launch)});
   ::_exit(127);
 }
 
@@ -164,31 +171,55 @@ DWORD Spawn(const Launch& launch, bool wait_later, pid_t* pid) {
   return ERROR_SUCCESS;
 }
 
-}  // namespace
-
-DWORD StartProgram(const StartRequest& request, StartedProgram* started) {
+// The program of a request found, and everything its process needs made ready.
+DWORD PrepareLaunch(const StartRequest& request, ProgramFile* program, Launch* launch) {
   if (request.command_line.size() > kMaxCommandLine) return ERROR_FILENAME_EXCED_RANGE;
+  if (DWORD error = FindProgram(request, program)) return error;
+  const std::string directory = request.current_directory.empty() ? CurrentDirectory() : request.current_directory;
+  std::optional<fs::path> host_directory = FindHostPath(directory);
+  std::error_code ec;
+  if (!host_directory || !fs::is_directory(*host_directory, ec)) {
+    if (!request.current_directory.empty()) return ERROR_DIRECTORY;
+    host_directory = CurrentMachine().DriveC();  // this process's own folder has gone
+  }
+  Prepare(request, *program, directory, *host_directory, *launch);
+  return ERROR_SUCCESS;
+}
+
+// Host failures on the way become Windows errors.
+template <class Body>
+DWORD Guard(Body&& body) {
   try {
-    ProgramFile program;
-    if (DWORD error = FindProgram(request, &program)) return error;
-    const std::string directory = request.current_directory.empty() ? CurrentDirectory() : request.current_directory;
-    std::optional<fs::path> host_directory = FindHostPath(directory);
-    std::error_code ec;
-    if (!host_directory || !fs::is_directory(*host_directory, ec)) {
-      if (!request.current_directory.empty()) return ERROR_DIRECTORY;
-      host_directory = CurrentMachine().DriveC();  // this process's own folder has gone
-    }
-    const Launch launch = Prepare(request, program, directory, *host_directory);
-    pid_t pid = 0;
-    if (DWORD error = Spawn(launch, request.wait_later, &pid)) return error;
-    started->id = IdentifyProcess(pid);
-    started->image = program.windows_path;
-    return ERROR_SUCCESS;
+    return body();
   } catch (const std::bad_alloc&) {
     return ERROR_NOT_ENOUGH_MEMORY;
   } catch (const std::exception&) {
     return ERROR_GEN_FAILURE;
   }
+}
+
+}  // namespace
+
+DWORD StartProgram(const StartRequest& request, StartedProgram* started) {
+  return Guard([&] {
+    ProgramFile program;
+    Launch launch;
+    if (DWORD error = PrepareLaunch(request, &program, &launch)) return error;
+    pid_t pid = 0;
+    if (DWORD error = Spawn(launch, request.wait_later, &pid)) return error;
+    started->id = IdentifyProcess(pid);
+    started->image = program.windows_path;
+    return DWORD{ERROR_SUCCESS};
+  });
+}
+
+DWORD ReplaceWithProgram(const StartRequest& request) {
+  return Guard([&] {
+    ProgramFile program;
+    Launch launch;
+    if (DWORD error = PrepareLaunch(request, &program, &launch)) return error;
+    return ErrorOfStart(ExecLaunch(launch));
+  });
 }
 
 int WaitProgram(const StartedProgram& started) {

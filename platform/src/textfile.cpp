@@ -1,4 +1,4 @@
-// The runtime's files of drive C:, read in Windows text mode through a standard FILE*.
+// The runtime's files of drive C:, opened by _fsopen as a standard FILE* that reads in Windows text mode.
 #include <share.h>
 #include <windows.h>
 
@@ -8,12 +8,12 @@
 
 #include "edge.h"
 #include "open_files.h"
+#include "stream_table.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -47,73 +47,19 @@ class OpenFile : public winsim::HandleObject {
 };
 
 struct Stream {
-  int fd = -1;
-  bool text = true;
+  Stream(int descriptor, bool text_mode) : fd(descriptor), text(descriptor, text_mode) {}
+  int fd;
   FileId id{};
   uintptr_t handle = 0;
-  // Text mode reads ahead so that a CR at the end of one read can still meet its LF.
-  unsigned char raw[64 * 1024];  // large reads: a file is mostly read whole, line by line
-  size_t pos = 0, len = 0;
-  bool pending_cr = false;
-  bool at_ctrl_z = false;  // the buffer ends where the file does (its end, or a Ctrl-Z)
-  bool ended = false;
+  FILE* file = nullptr;  // the host FILE that reads it
+  winsim::TextStream text;
 };
 
-ssize_t ReadRaw(int fd, void* buffer, size_t size) {
-  ssize_t n;
-  do n = ::read(fd, buffer, size);
-  while (n < 0 && errno == EINTR);
-  return n;
-}
-
+// What the host's stdio reads of the stream (fread, fgetc, and fgets of host code).
 ssize_t ReadStream(void* cookie, char* out, size_t size) {
-  Stream& s = *static_cast<Stream*>(cookie);
-  if (!s.text) return ReadRaw(s.fd, out, size);
-  size_t done = 0;
-  while (done < size && !s.ended) {
-    if (s.pos == s.len) {
-      // The end of the file, or the Ctrl-Z that stands for it: a CR right before it stays.
-      if (s.at_ctrl_z) {
-        if (s.pending_cr) out[done++] = '\r';
-        s.pending_cr = false;
-        s.ended = true;
-        break;
-      }
-      if (done > 0 && !s.pending_cr) break;
-      const ssize_t n = ReadRaw(s.fd, s.raw, sizeof s.raw);
-      if (n < 0) return done ? static_cast<ssize_t>(done) : -1;
-      s.pos = 0;
-      s.len = static_cast<size_t>(n);
-      // Nothing after a Ctrl-Z is ever seen, so the read ends there.
-      const void* ctrl_z = std::memchr(s.raw, 0x1A, s.len);
-      if (ctrl_z) s.len = static_cast<size_t>(static_cast<const unsigned char*>(ctrl_z) - s.raw);
-      s.at_ctrl_z = ctrl_z != nullptr || n == 0;
-      continue;
-    }
-    if (s.pending_cr) {
-      s.pending_cr = false;
-      if (s.raw[s.pos] == '\n') {
-        out[done++] = '\n';
-        ++s.pos;
-      } else {
-        out[done++] = '\r';  // a CR not followed by LF stays; the byte after it is read next round
-      }
-      continue;
-    }
-    // Everything up to the next CR passes unchanged: copy it in one go.
-    const unsigned char* run = s.raw + s.pos;
-    const size_t room = std::min(s.len - s.pos, size - done);
-    const void* cr = std::memchr(run, '\r', room);
-    const size_t plain = cr ? static_cast<size_t>(static_cast<const unsigned char*>(cr) - run) : room;
-    std::memcpy(out + done, run, plain);
-    done += plain;
-    s.pos += plain;
-    if (cr) {
-      ++s.pos;
-      s.pending_cr = true;
-    }
-  }
-  return static_cast<ssize_t>(done);
+  winsim::TextStream& text = static_cast<Stream*>(cookie)->text;
+  const size_t done = text.Read(out, size);
+  return done == 0 && text.Failed() ? -1 : static_cast<ssize_t>(done);
 }
 
 int CloseStream(void* cookie) {
@@ -123,6 +69,7 @@ int CloseStream(void* cookie) {
     std::lock_guard lock(held.mutex);
     held.ids.erase(held.ids.find(s->id));
   }
+  winsim::UnlistStream(s->file);
   winsim::RemoveHandle(s->handle);
   return ::close(s->fd);
 }
@@ -170,20 +117,19 @@ FILE* Open(winsim::Call& call, const char* filename, bool text) {
   std::optional<fs::path> host = winsim::FindHostPath(*full);
   if (!host) return call.Fail<FILE*>(nullptr, winsim::NotFoundError(*full));
 
-  auto stream = std::make_unique<Stream>();
-  stream->text = text;
   // Not blocking on open: a FIFO put there since the lookup must not hang the caller.
-  stream->fd = ::open(host->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (stream->fd < 0) return call.Fail<FILE*>(nullptr, winsim::ErrorFromErrno(errno));
+  const int fd = ::open(host->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return call.Fail<FILE*>(nullptr, winsim::ErrorFromErrno(errno));
   struct stat st;
-  const DWORD failure = ::fstat(stream->fd, &st) != 0          ? winsim::ErrorFromErrno(errno)
-                        : !S_ISREG(st.st_mode)                 ? ERROR_ACCESS_DENIED
-                        : ::fcntl(stream->fd, F_SETFL, 0) != 0 ? winsim::ErrorFromErrno(errno)
-                                                               : ERROR_SUCCESS;
+  const DWORD failure = ::fstat(fd, &st) != 0          ? winsim::ErrorFromErrno(errno)
+                        : !S_ISREG(st.st_mode)         ? ERROR_ACCESS_DENIED
+                        : ::fcntl(fd, F_SETFL, 0) != 0 ? winsim::ErrorFromErrno(errno)
+                                                       : ERROR_SUCCESS;
   if (failure != ERROR_SUCCESS) {
-    ::close(stream->fd);
+    ::close(fd);
     return call.Fail<FILE*>(nullptr, failure);
   }
+  auto stream = std::make_unique<Stream>(fd, text);
   stream->id = {st.st_dev, st.st_ino};
   stream->handle = winsim::AddHandle(std::make_shared<OpenFile>(*full));
 
@@ -191,16 +137,20 @@ FILE* Open(winsim::Call& call, const char* filename, bool text) {
   FILE* file = ::fopencookie(cookie, "r", cookie_io_functions_t{ReadStream, nullptr, nullptr, CloseStream});
   if (!file) {
     winsim::RemoveHandle(stream->handle);
-    ::close(stream->fd);
+    ::close(fd);
     return call.Fail<FILE*>(nullptr, ERROR_NOT_ENOUGH_MEMORY);
   }
   stream.release();  // the FILE owns it now; CloseStream frees it
-  ::setvbuf(file, nullptr, _IOFBF, sizeof cookie->raw);
+  cookie->file = file;
+  // The stream keeps the decoded bytes; the host's stdio holds none of its own, so that the
+  // runtime's fgets and the host's calls read one sequence.
+  ::setvbuf(file, nullptr, _IONBF, 0);
   {
     HeldFiles& held = Held();
     std::lock_guard lock(held.mutex);
     held.ids.insert(cookie->id);
   }
+  winsim::ListStream(file, &cookie->text);
   return call.Return(file);
 }
 

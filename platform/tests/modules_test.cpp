@@ -9,6 +9,7 @@
 #include <winsim/paths.h>
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include "temp_machine.h"
 
@@ -184,6 +185,22 @@ TEST_F(ModulesTest, ReferencesDllMainAndStaticObjects) {
   EXPECT_FALSE(FreeLibrary(first));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
   EXPECT_TRUE(FreeLibrary(GetModuleHandleA(nullptr)));  // the program itself stays
+}
+
+// A program may load and free a library any number of times: each pair gives back what it took.
+TEST_F(ModulesTest, LoadingAndFreeingAgainAndAgainKeepsNoMemory) {
+  PutLibrary(kSystemCopy);
+  ::unsetenv("MODTEST_LOG");
+  const auto pair = [] {
+    HMODULE module = LoadLibraryA("modtest");
+    return module && FreeLibrary(module);
+  };
+  for (int i = 0; i < 100; ++i) ASSERT_TRUE(pair());  // what is made once (caches, the loader's own)
+  const size_t before = mallinfo2().uordblks;
+  constexpr int kPairs = 3000;
+  for (int i = 0; i < kPairs; ++i) ASSERT_TRUE(pair());
+  const size_t after = mallinfo2().uordblks;
+  EXPECT_LT(after > before ? after - before : 0, size_t{kPairs} * 4) << "bytes kept by " << kPairs << " pairs";
 }
 
 TEST_F(ModulesTest, RefusedInitialisationUnloadsTheLibrary) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -74,6 +75,55 @@ TEST(Fsopen, DropsCrBeforeLfAcrossReadBoundaries) {
     EXPECT_EQ(read, std::string(at, 'x') + "\n" + std::string(100, 'y') + "\n");
     std::fclose(file);
   }
+}
+
+// The same pieces whatever the buffer size, where a CR LF, a piece's end or a Ctrl-Z meets the end
+// of a read (the runtime reads 64 KiB at a time).
+TEST(Fsopen, HandsOutTheSamePiecesAcrossReadBoundaries) {
+  TempMachine machine;
+  const std::string tail = std::string(150, 'y') + "\r\n" + std::string(30, 'z') + "\r\r\n\x1A" + "after";
+  for (size_t at : {65534u, 65535u, 65536u, 65537u, 131071u}) {
+    const std::string content = std::string(at - 1, 'x') + "\r\n" + tail;
+    std::string text = std::string(at - 1, 'x') + "\n" + std::string(150, 'y') + "\n" + std::string(30, 'z') + "\r\n";
+    machine.Write("C:\\BIG.TXT", content);
+    for (int size : {2, 3, 100, 200000}) {
+      SCOPED_TRACE("CR LF at " + std::to_string(at) + ", buffer of " + std::to_string(size));
+      std::vector<std::string> expected;
+      for (size_t start = 0; start < text.size();) {
+        size_t end = std::min(text.find('\n', start) + 1, start + static_cast<size_t>(size) - 1);
+        expected.push_back(text.substr(start, end - start));
+        start = end;
+      }
+      FILE* file = _fsopen("C:\\BIG.TXT", "r", _SH_DENYNO);
+      ASSERT_NE(file, nullptr);
+      EXPECT_TRUE(Lines(file, size) == expected);
+      EXPECT_TRUE(std::feof(file));
+      std::fclose(file);
+    }
+  }
+}
+
+// The host's stdio reads the same stream in between, and sees its end as fgets left it.
+TEST(Fsopen, ReadsOnWithTheHostsCallsInBetween) {
+  TempMachine machine;
+  machine.Write("C:\\MIX.TXT", "ab\r\ncd\r\nef");
+  FILE* file = _fsopen("C:\\MIX.TXT", "r", _SH_DENYNO);
+  ASSERT_NE(file, nullptr);
+  char line[100];
+  EXPECT_EQ(std::fgetc(file), 'a');
+  EXPECT_STREQ(std::fgets(line, sizeof line, file), "b\n");
+  EXPECT_EQ(std::ungetc('X', file), 'X');
+  EXPECT_STREQ(std::fgets(line, sizeof line, file), "Xcd\n");
+  EXPECT_FALSE(std::feof(file));
+  EXPECT_STREQ(std::fgets(line, sizeof line, file), "ef");
+  EXPECT_TRUE(std::feof(file));
+  EXPECT_EQ(std::fgets(line, sizeof line, file), nullptr);
+  EXPECT_EQ(std::fgetc(file), EOF);
+  std::clearerr(file);
+  EXPECT_FALSE(std::feof(file));
+  EXPECT_EQ(std::fgets(line, sizeof line, file), nullptr);
+  EXPECT_TRUE(std::feof(file));
+  std::fclose(file);
 }
 
 TEST(Fsopen, OpensRelativeToTheCurrentDirectoryWithoutRegardToCase) {

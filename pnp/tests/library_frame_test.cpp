@@ -2,6 +2,10 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <set>
+#include <string>
+
 #include <winsim/call.h>
 #include <winsim/windows_table.h>
 
@@ -95,6 +99,33 @@ TEST(LibraryFrame, ErrorBoxHasOneOkButtonTheErrorIconAndTheCallersOwner) {
     EXPECT_EQ(box.text, kNoModelText);
     EXPECT_EQ(box.caption, kInstallFailure);
   }
+}
+
+// The host's loader sees only what the machine's loader needs; the rest stays inside the library,
+// and a program's function of the same name never runs in place of the library's own.
+std::set<std::string> DefinedDynamicSymbols(const std::string& file) {
+  std::set<std::string> names;
+  FILE* nm = ::popen(("nm -D --defined-only --format=posix '" + file + "'").c_str(), "r");
+  if (!nm) return names;
+  char line[1024];
+  while (std::fgets(line, sizeof line, nm)) names.insert(std::string(line).substr(0, std::string(line).find(' ')));
+  ::pclose(nm);
+  return names;
+}
+
+TEST(LibraryFrame, KeepsItsInnerFunctionsToItself) {
+  EXPECT_EQ(DefinedDynamicSymbols(testing_support::BinPath("K4471PNP.dll").string()),
+            (std::set<std::string>{"DllMain", "winsim_export_table"}));
+
+  LibraryMachine machine;
+  machine.Put(testing_support::BinPath("namesake.exe"), "C:\\KIT\\NAMESAKE.EXE");
+  const testing_support::RunResult run =
+      testing_support::RunHost(machine.Folder(), {machine.Host("C:\\KIT\\NAMESAKE.EXE").string(), "K4471PNP"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  auto boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, kNoModelText);
+  EXPECT_EQ(boxes[0].caption, kInstallFailure);
 }
 
 constexpr char kEnumerator[] = "Enum\\LPTENUM";

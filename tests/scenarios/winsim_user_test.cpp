@@ -6,17 +6,24 @@
 #include <winsim/process.h>
 #include <winsim/windows_table.h>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <thread>
 
 #include "run.h"
 #include "temp_machine.h"
+
+extern char** environ;
 
 namespace {
 
@@ -207,6 +214,110 @@ TEST(WinsimShell, RacingStartsPutUpOneDesktopAndStartEachProgramOnce) {
     std::string all((std::istreambuf_iterator<char>(runs)), std::istreambuf_iterator<char>());
     EXPECT_EQ(all, "x\n");
   }
+}
+
+// winsim in the background, the signals a person sends at their defaults whatever this process has.
+pid_t StartWinsim(const TempMachine& machine, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {testing_support::BinPath("winsim").string(), "--machine", machine.Folder().string()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> pointers;
+  for (std::string& arg : argv) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults, none;
+  sigemptyset(&defaults);
+  for (int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) sigaddset(&defaults, signal);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int error = posix_spawn(&pid, pointers[0], &actions, &attributes, pointers.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  return error == 0 ? pid : -1;
+}
+
+// A program that tells its pid, then sleeps for a minute unless a signal ends it first.
+constexpr char kSleeper[] =
+    "echo $$ > \"$WINSIM_MACHINE/drive_c/sleeper.new\"\n"
+    "mv \"$WINSIM_MACHINE/drive_c/sleeper.new\" \"$WINSIM_MACHINE/drive_c/sleeper.pid\"\n"
+    "exec sleep 60\n";
+
+pid_t SleeperPid(const TempMachine& machine) {
+  if (!WaitUntil([&] { return machine.Exists("C:\\sleeper.pid"); })) return -1;
+  std::ifstream in(machine.Host("C:\\sleeper.pid"));
+  pid_t pid = -1;
+  in >> pid;
+  return pid;
+}
+
+// Gone for good: not even a zombie waiting for its parent.
+bool Gone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+
+int EndOf(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+TEST(WinsimRun, ASignalThatEndsItEndsItsProgram) {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal));
+    TempMachine machine;
+    PutScript(machine, "C:\\PROGS\\SLEEPER.EXE", kSleeper);
+    const pid_t winsim = StartWinsim(machine, {"run", "C:\\PROGS\\SLEEPER.EXE"});
+    ASSERT_GT(winsim, 0);
+    const pid_t program = SleeperPid(machine);
+    ASSERT_GT(program, 0);
+    ::kill(winsim, signal);
+    const int status = EndOf(winsim);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_TRUE(Gone(program));
+    ::kill(program, SIGKILL);
+  }
+}
+
+TEST(WinsimShell, ASignalThatEndsAWaitingStartEndsItsProgramsAndTheShell) {
+  TempMachine machine;
+  PutScript(machine, "C:\\PROGS\\SLEEPER.EXE", kSleeper);
+  SetRunValue("Sleeper", REG_SZ, "C:\\PROGS\\SLEEPER.EXE");
+  const pid_t winsim = StartWinsim(machine, {"shell", "start", "--wait"});
+  ASSERT_GT(winsim, 0);
+  const pid_t program = SleeperPid(machine);
+  ASSERT_GT(program, 0);
+  ::kill(winsim, SIGTERM);
+  const int status = EndOf(winsim);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_TRUE(Gone(program));
+  ::kill(program, SIGKILL);
+  EXPECT_FALSE(Contains(Ok(machine, {"window", "list"}).out, "Program Manager"));
+  Fails(machine, {"shell", "stop"});
+}
+
+// The later one waits until the sooner one is gone for good, which it is only once reaped.
+TEST(WinsimShell, AWaitingStartReapsItsProgramsInTheOrderTheyEnd) {
+  TempMachine machine;
+  PutScript(machine, "C:\\PROGS\\LATER.EXE",
+            "d=\"$WINSIM_MACHINE/drive_c\"\n"
+            "while [ ! -e \"$d/sooner.pid\" ]; do sleep 0.01; done\n"
+            "i=0\n"
+            "while kill -0 \"$(cat \"$d/sooner.pid\")\" 2>/dev/null; do\n"
+            "  i=$((i + 1)); [ $i -gt 3000 ] && exit 1; sleep 0.01\n"
+            "done\n");
+  PutScript(machine, "C:\\PROGS\\SOONER.EXE",
+            "echo $$ > \"$WINSIM_MACHINE/drive_c/sooner.new\"\n"
+            "mv \"$WINSIM_MACHINE/drive_c/sooner.new\" \"$WINSIM_MACHINE/drive_c/sooner.pid\"\n");
+  SetRunValue("Later", REG_SZ, "C:\\PROGS\\LATER.EXE");
+  SetRunValue("Sooner", REG_SZ, "C:\\PROGS\\SOONER.EXE");
+  const std::string out = Ok(machine, {"shell", "start", "--wait"}).out;
+  const size_t sooner = out.find("ended \"Sooner\": exit code 0"), later = out.find("ended \"Later\": exit code 0");
+  EXPECT_TRUE(sooner != std::string::npos && later != std::string::npos && sooner < later) << out;
 }
 
 TEST(WinsimBoxes, ListsHoldsClosesAndClears) {

@@ -1,4 +1,4 @@
-// winsim run: starts a program of the machine as WinExec would, waits for it and passes its exit code on.
+// winsim run: runs a program of the machine, found as WinExec finds it, in place of this command.
 #include "command.h"
 
 #include <winsim/process.h>
@@ -38,20 +38,18 @@ int RunRun(const Invocation& invocation) {
     request.command_line += (request.command_line.empty() ? "" : " ") + word;
   request.show = SW_SHOWNORMAL;
   request.use_show = true;
-  request.wait_later = true;
-  winsim::StartedProgram started;
-  if (DWORD error = winsim::StartProgram(request, &started)) {
-    // A line over the limit is named by its length: echoed whole it would bury the message.
-    if (request.command_line.size() > winsim::kMaxCommandLine) {
-      std::fprintf(stderr, "winsim run: cannot start a command line of %zu bytes: longer than %zu (error %u)\n",
-                   request.command_line.size(), winsim::kMaxCommandLine, static_cast<unsigned>(error));
-      return kCannotStart;
-    }
-    std::fprintf(stderr, "winsim run: cannot start '%s': %s (error %u)\n", request.command_line.c_str(), Reason(error),
-                 static_cast<unsigned>(error));
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kNotFound : kCannotStart;
+  // The program takes this process's place: its end and exit code are the command's, and a signal
+  // meant for the command reaches the program, as with a shell's foreground job.
+  const DWORD error = winsim::ReplaceWithProgram(request);
+  // A line over the limit is named by its length: echoed whole it would bury the message.
+  if (request.command_line.size() > winsim::kMaxCommandLine) {
+    std::fprintf(stderr, "winsim run: cannot start a command line of %zu bytes: longer than %zu (error %u)\n",
+                 request.command_line.size(), winsim::kMaxCommandLine, static_cast<unsigned>(error));
+    return kCannotStart;
   }
-  return winsim::WaitProgram(started);
+  std::fprintf(stderr, "winsim run: cannot start '%s': %s (error %u)\n", request.command_line.c_str(), Reason(error),
+               static_cast<unsigned>(error));
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kNotFound : kCannotStart;
 }
 
 const Command winsim_command_run{

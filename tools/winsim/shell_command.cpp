@@ -1,5 +1,6 @@
 // winsim shell: the shell's desktop window, and the programs of the Run key that the shell starts.
 #include "command.h"
+#include "foreground.h"
 
 #include <winsim/call.h>
 #include <winsim/machine.h>
@@ -10,6 +11,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
 
 namespace winsim_tool {
 namespace {
@@ -42,6 +44,8 @@ int Start(const Invocation& invocation) {
   std::vector<std::string> args = invocation.args;
   const bool wait = TakeFlag(args, "--wait");
   ExpectNoMore(args);
+  std::optional<Foreground> foreground;
+  if (wait) foreground.emplace();
   // Of shells started at once, only the one that puts up the desktop window goes on.
   HWND desktop = winsim::AddMachineWindowOnce(kDesktopCaption);
   if (!desktop) throw CommandError("the shell is running already");
@@ -70,9 +74,18 @@ int Start(const Invocation& invocation) {
   }
   std::fflush(stdout);
   if (wait) {
-    for (const Started& s : started) {
-      const int code = winsim::WaitProgram(s.program);
-      std::printf("ended %s: exit code %d\n", Quoted(s.value->name).c_str(), code);
+    std::vector<int> pids;
+    for (const Started& s : started) pids.push_back(s.program.id.pid);
+    const int signal = foreground->Wait(pids, [&](size_t i, int code) {
+      std::printf("ended %s: exit code %d\n", Quoted(started[i].value->name).c_str(), code);
+      std::fflush(stdout);
+    });
+    if (signal) {
+      // Stopped with its programs: the next start finds no shell running.
+      winsim::RemoveWindow(desktop);
+      std::printf("shell stopped\n");
+      std::fflush(stdout);
+      EndBySignal(signal);
     }
   }
   return 0;

@@ -2,8 +2,10 @@
 #ifndef WINSIM_MACHINE_H
 #define WINSIM_MACHINE_H
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -46,7 +48,8 @@ class Machine {
   const std::filesystem::path& Folder() const { return folder_; }
   std::filesystem::path DriveC() const { return folder_ / "drive_c"; }
   const MachineSettings& Settings() const { return settings_; }
-  Db& Database() { return *db_; }
+  // Opened at its first use: a program that never needs it starts without it. Throws MachineError.
+  Db& Database();
 
   Machine(const std::filesystem::path& folder);
   ~Machine();
@@ -56,7 +59,8 @@ class Machine {
  private:
   std::filesystem::path folder_;
   MachineSettings settings_;
-  Db* db_;
+  std::mutex db_mutex_;
+  std::atomic<Db*> db_{nullptr};
 };
 
 Machine& CurrentMachine();

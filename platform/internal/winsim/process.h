@@ -63,6 +63,11 @@ inline constexpr size_t kMaxCommandLine = 32766;
 // The program inherits no descriptor beyond 0 to 2. Unless wait_later, it is not this process's
 // child and leaves no zombie behind.
 DWORD StartProgram(const StartRequest& request, StartedProgram* started);
+// Starts the program in place of this process, as a shell's exec does: it keeps this process's id
+// and parent, so that whoever waits for this process waits for the program, and a signal sent to
+// this process reaches it. Returns only when the program could not be started, with the error
+// StartProgram would give (wait_later plays no part).
+DWORD ReplaceWithProgram(const StartRequest& request);
 // Waits for a program started with wait_later; its exit code (128 + signal when killed), or -1
 // when it is not a child of this process.
 int WaitProgram(const StartedProgram& started);
