@@ -35,17 +35,24 @@ HWND AddWindow(std::string_view caption, bool owned_by_process) {
   return ToHwnd(db.LastInsertId());
 }
 
-HWND AddMachineWindowOnce(std::string_view caption) {
+HWND AddWindowOnce(std::string_view caption, bool owned_by_process) {
   Db& db = CurrentMachine().Database();
   Tx tx(db);
   {
-    Stmt s(db, "SELECT 1 FROM windows WHERE pid = 0 AND caption = ?");
+    Stmt s(db, "SELECT pid, pid_start FROM windows WHERE caption = ?");
     s.Bind(1, caption);
-    if (s.Step()) return nullptr;
+    while (s.Step())
+      if (OwnerAlive(s.Int(0), s.Int(1))) return nullptr;
   }
-  HWND window = AddWindow(caption, false);
+  HWND window = AddWindow(caption, owned_by_process);
   tx.Commit();
   return window;
+}
+
+bool GiveWindowToMachine(HWND window) {
+  Db& db = CurrentMachine().Database();
+  Stmt(db, "UPDATE windows SET pid = 0, pid_start = 0, thread = 0 WHERE hwnd = ?").Bind(1, FromHwnd(window)).Run();
+  return db.Changes() > 0;
 }
 
 bool RemoveWindow(HWND window) {

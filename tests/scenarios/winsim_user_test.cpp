@@ -300,6 +300,29 @@ TEST(WinsimShell, ASignalThatEndsAWaitingStartEndsItsProgramsAndTheShell) {
   Fails(machine, {"shell", "stop"});
 }
 
+// SIGKILL cannot be caught: the desktop window goes with the killed shell all the same, so the
+// next start puts up the one desktop.
+TEST(WinsimShell, AKilledWaitingStartLeavesNoDesktopBehind) {
+  TempMachine machine;
+  PutScript(machine, "C:\\PROGS\\SLEEPER.EXE", kSleeper);
+  SetRunValue("Sleeper", REG_SZ, "C:\\PROGS\\SLEEPER.EXE");
+  const pid_t winsim = StartWinsim(machine, {"shell", "start", "--wait"});
+  ASSERT_GT(winsim, 0);
+  const pid_t program = SleeperPid(machine);
+  ASSERT_GT(program, 0);
+  Fails(machine, {"shell", "start"});  // the waiting shell is running
+  ::kill(winsim, SIGKILL);
+  EndOf(winsim);
+  ::kill(program, SIGKILL);
+  EXPECT_FALSE(Contains(Ok(machine, {"window", "list"}).out, "Program Manager"));
+  std::filesystem::remove(machine.Host("C:\\sleeper.pid"));
+  Ok(machine, {"shell", "start"});
+  const std::string windows = Ok(machine, {"window", "list"}).out;
+  EXPECT_EQ(windows.find("Program Manager"), windows.rfind("Program Manager")) << windows;
+  EXPECT_NE(windows.find("\tmachine\tProgram Manager"), std::string::npos) << windows;
+  Ok(machine, {"shell", "stop"});
+}
+
 // The later one waits until the sooner one is gone for good, which it is only once reaped.
 TEST(WinsimShell, AWaitingStartReapsItsProgramsInTheOrderTheyEnd) {
   TempMachine machine;

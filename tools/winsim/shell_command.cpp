@@ -46,8 +46,10 @@ int Start(const Invocation& invocation) {
   ExpectNoMore(args);
   std::optional<Foreground> foreground;
   if (wait) foreground.emplace();
-  // Of shells started at once, only the one that puts up the desktop window goes on.
-  HWND desktop = winsim::AddMachineWindowOnce(kDesktopCaption);
+  // Of shells started at once, only the one that puts up the desktop window goes on. While a shell
+  // waits, the window is its own and goes with it however it ends, a SIGKILL included; once the
+  // wait is over it is the machine's, and stays.
+  HWND desktop = winsim::AddWindowOnce(kDesktopCaption, wait);
   if (!desktop) throw CommandError("the shell is running already");
   const std::vector<RunValue> values = RunValues();
   std::printf("shell started: window %p \"%s\"\n", static_cast<void*>(desktop), kDesktopCaption);
@@ -87,13 +89,18 @@ int Start(const Invocation& invocation) {
       std::fflush(stdout);
       EndBySignal(signal);
     }
+    winsim::GiveWindowToMachine(desktop);
   }
   return 0;
 }
 
 int Stop(const Invocation& invocation) {
   ExpectNoMore(invocation.args);
-  if (winsim::RemoveWindowsByCaption(kDesktopCaption) == 0) throw CommandError("the shell is not running");
+  // The desktop window of a shell that waits is its own; stopping the shell takes it down all the same.
+  int removed = 0;
+  for (const winsim::WindowInfo& window : winsim::ListWindows())
+    if (window.caption == kDesktopCaption) removed += winsim::RemoveWindow(window.hwnd) ? 1 : 0;
+  if (removed == 0) throw CommandError("the shell is not running");
   std::printf("shell stopped\n");
   return 0;
 }

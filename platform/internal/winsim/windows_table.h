@@ -15,9 +15,11 @@ namespace winsim {
 // A window owned by this process (and the calling thread) goes when the process ends; one owned
 // by the machine stays until it is removed.
 HWND AddWindow(std::string_view caption, bool owned_by_process);
-// A machine-owned window with this caption, unless there is one already: null then. The check and
-// the add are one step, so that of racing callers exactly one adds it.
-HWND AddMachineWindowOnce(std::string_view caption);
+// A window with this caption, unless a live one is there already: null then. The check and the add
+// are one step, so that of racing callers exactly one adds it.
+HWND AddWindowOnce(std::string_view caption, bool owned_by_process);
+// A window of this process becomes the machine's: it stays when the process ends.
+bool GiveWindowToMachine(HWND window);
 bool RemoveWindow(HWND window);
 // Removes every machine-owned window with exactly this caption; how many went.
 int RemoveWindowsByCaption(std::string_view caption);
